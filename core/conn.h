@@ -1,0 +1,81 @@
+// One peer connection: whole-frame sends from any thread, exact reads by its session thread.
+//
+// A frame is a 4-byte big-endian length (type byte plus payload), the type byte and the
+// payload. Control frames carry one JSON text, Audio frames a stream number, an opaque
+// 64-bit value and audio bytes, Blob frames a named binary object.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "json.h"
+#include "support/bytes.h"
+#include "support/socket.h"
+
+namespace ondelle {
+
+inline constexpr std::uint32_t max_frame_length = 1048576;
+inline constexpr std::size_t max_control_text = max_frame_length - 1;
+
+enum FrameType : std::uint8_t { Control = 1, Audio = 2, Blob = 3 };
+enum BlobKind : std::uint8_t { FileData = 1, LibraryArt = 2, StreamArt = 3 };
+
+// One received frame. Kept by its session and refilled by every receive; the buffers are
+// resized, never given up, so a long stream of frames reuses their capacity.
+struct Message {
+    std::uint8_t type = 0;
+    Json json;         // parsed text of a Control frame, Null otherwise
+    std::string text;  // payload of every frame that is neither Audio nor Blob
+    std::uint32_t stream = 0;
+    std::uint64_t audio_tag = 0;  // the Audio frame's 64-bit value, passed through unread
+    ByteVector data;              // data of Audio and Blob frames
+    std::uint8_t blob_kind = 0;
+    std::string blob_id;
+    std::string blob_mime;
+    std::uint64_t blob_offset = 0;
+    std::uint64_t blob_total = 0;
+};
+
+class Conn {
+  public:
+    Conn(net::SocketHandle socket, std::string peer_text);
+    ~Conn();
+    Conn(const Conn&) = delete;
+    Conn& operator=(const Conn&) = delete;
+
+    // Written by the session thread during the handshake only, before the connection is
+    // placed in any list; read by other threads afterwards.
+    std::int32_t proto = 1;
+    std::string role = "stream";
+    std::string sender_id;
+    bool binary = false;
+    bool burst = false;
+    const std::string peer;
+
+    // Any thread. True when the whole frame went out.
+    bool send_json(const Json& message);
+    bool send_blob(std::uint8_t kind, std::uint32_t stream, const std::string& id,
+                   const std::string& mime, std::uint64_t offset, std::uint64_t total,
+                   const void* data, std::size_t size);
+
+    // The owning session thread only. True when a whole frame was read and stored.
+    bool receive(Message& message);
+
+    // Any thread: makes every pending and later send and receive fail; the socket stays open.
+    void shutdown();
+    // Shuts down and closes; a second call does nothing.
+    void close();
+
+    bool is_open() const { return socket_.load() != net::no_socket; }
+
+  private:
+    bool receive_exact(net::SocketHandle socket, void* data, std::size_t size);
+
+    std::atomic<net::SocketHandle> socket_;
+    std::mutex send_mutex_;    // held for the whole of every frame sent
+    std::mutex handle_mutex_;  // orders shutdown against close, so a reused handle is never hit
+};
+
+}  // namespace ondelle

@@ -1,0 +1,136 @@
+// The endpoint core's central object: settings, hooks, peer lists, play state and every
+// thread of the core, with the player lock that guards what those threads share.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "conn.h"
+#include "json.h"
+#include "support/socket.h"
+
+namespace ondelle {
+
+class Sink;
+
+struct EndpointSettings {
+    std::string id;
+    std::string name;
+    std::string model;
+    std::string vendor;
+    std::string dsp;
+    std::vector<std::int32_t> rates{44100, 48000, 88200, 96000, 176400, 192000};
+    std::vector<std::int32_t> bits{16, 24, 32};
+    std::vector<std::int32_t> dsd_rates;
+    std::vector<std::string> layouts{"u8"};
+    std::string volume_kind = "fixed";
+    std::int32_t volume = 100;
+    std::int32_t volume_steps = 0;
+    bool muted = false;
+    std::int32_t buffer_ms = 2000;
+    std::int32_t burst_ms = 0;
+    std::int32_t away_buffer_ms = 0;
+    std::int32_t away_burst_ms = 0;
+    std::string local_sender;
+    bool handoff = false;
+    bool gain = false;
+    std::vector<std::string> native;
+    bool any_address = false;
+    std::string bind_address;
+};
+
+// The byte budget of the play queue: the two-channel byte rate of the largest format, over
+// the longest buffer plus two seconds, twice, plus 16 MiB; at most 160 MiB.
+std::uint64_t compute_capacity(const EndpointSettings& settings);
+
+// A loopback connection relays a far-away sender, except the one local program that
+// local_sender names.
+bool is_away_sender(const EndpointSettings& settings, const Conn& conn);
+
+class Endpoint {
+  public:
+    // Hooks, installed by the program after construction and before listen; empty ones are
+    // never called. Called without the player lock unless noted where they are used.
+    std::function<void(std::int32_t volume, bool muted)> on_volume;
+    std::function<void(const std::string& state)> on_state;
+    std::function<void(const std::string& line)> on_log;
+    std::function<bool(const Json& message)> on_handoff;
+    std::function<Json()> on_takeback;
+    std::function<bool(const Json& message)> on_native;
+    std::function<void(const std::string& action, std::int64_t ms)> on_native_control;
+    std::function<Json(const Json&)> on_library;
+    std::function<Json(const Json&)> on_library_lists;
+    std::function<Json(const Json&)> on_library_love;
+    std::function<Json(const Json&)> on_library_plays;
+#ifndef ONDELLE_REDUCED_CORE
+    std::function<Json(const Json&)> on_library_private;
+#endif
+    std::function<Json()> on_native_attach;
+    std::function<void(const std::string& id, std::string& data, std::string& mime)> on_library_art;
+    std::function<std::string(const std::string& id, std::int64_t offset, std::int64_t length,
+                              std::int64_t& total)>
+        on_library_read;
+    std::function<Json(const Json&)> on_command;
+    std::function<Json(const Json&)> on_dsp_command;
+    std::function<Json(const Json&)> on_transfer;
+
+    // Starts the player and status threads; throws std::system_error "thread constructor
+    // failed" when the system refuses one.
+    Endpoint(EndpointSettings settings, Sink* sink);
+    // Stops, then joins the player, status and session threads.
+    ~Endpoint();
+    Endpoint(const Endpoint&) = delete;
+    Endpoint& operator=(const Endpoint&) = delete;
+
+    bool listen(int port, std::string& error);
+    // The accept loop, on the calling thread; returns the stopping flag when it ends.
+    bool run();
+    // Any thread, any number of times.
+    void stop();
+    int local_port() const;
+
+    bool is_stopping() const {
+        return stopping_.load();
+    }
+    std::uint64_t capacity() const {
+        return capacity_;
+    }
+
+    void send_to_sender(const Json& message);
+    void log(const std::string& line) const;
+
+    // Everything below is shared by the core's threads and guarded by the player lock.
+    std::mutex mutex;
+    std::condition_variable cond;
+    EndpointSettings settings;
+    Sink* const sink;
+    std::shared_ptr<Conn> sender;
+
+  private:
+    struct ConnEntry {
+        std::thread thread;
+        std::shared_ptr<std::atomic<bool>> finished;
+        std::weak_ptr<Conn> conn;
+    };
+
+    void accept_one(net::SocketHandle socket, const net::PeerAddress& address,
+                    std::string peer_text);
+    void player_main();
+    void status_main();
+
+    const std::uint64_t capacity_;
+    std::atomic<net::SocketHandle> listener_{net::no_socket};
+    std::atomic<bool> stopping_{false};
+    std::vector<ConnEntry> connections_;  // under the player lock
+    std::thread player_thread_;
+    std::thread status_thread_;
+};
+
+}  // namespace ondelle

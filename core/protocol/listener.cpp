@@ -1,0 +1,98 @@
+// The listener and the accept loop: private peers get a session thread, others a log line.
+#include "endpoint.h"
+
+#include <algorithm>
+
+#include "protocol/private_address.h"
+#include "protocol/session.h"
+#include "support/thread.h"
+
+namespace ondelle {
+
+bool Endpoint::listen(int port, std::string& error) {
+    net::startup();
+    const net::SocketHandle socket = net::open_tcp_v4();
+    if (socket == net::no_socket) {
+        error = net::last_error_text();
+        return false;
+    }
+    net::set_reuse_address(socket);
+    std::uint32_t address = 0;
+    if (!settings.bind_address.empty() && !net::parse_ipv4(settings.bind_address, address)) {
+        error = "bad address " + settings.bind_address;
+        net::close_socket(socket);
+        return false;
+    }
+    if (!net::bind_and_listen_v4(socket, address, port, 4)) {
+        error = net::last_error_text();
+        net::close_socket(socket);
+        return false;
+    }
+    const net::SocketHandle previous = listener_.exchange(socket);
+    if (previous != net::no_socket) net::close_socket(previous);
+    return true;
+}
+
+int Endpoint::local_port() const {
+    const net::SocketHandle listener = listener_.load();
+    return listener == net::no_socket ? 0 : net::local_port(listener);
+}
+
+bool Endpoint::run() {
+    if (stopping_.load()) return true;
+    for (;;) {
+        const net::SocketHandle listener = listener_.load();
+        if (listener == net::no_socket) break;
+        net::PeerAddress address;
+        std::string peer_text;
+        const net::SocketHandle socket = net::accept_peer(listener, address, peer_text);
+        if (socket == net::no_socket) {
+            if (stopping_.load()) break;
+            continue;
+        }
+        if (settings.any_address || is_private_address(address)) {
+            accept_one(socket, address, std::move(peer_text));
+        } else {
+            log("refused " + peer_text + ": not a private network address");
+            net::close_socket(socket);
+        }
+        if (stopping_.load()) break;
+    }
+    return stopping_.load();
+}
+
+void Endpoint::accept_one(net::SocketHandle socket, const net::PeerAddress&,
+                          std::string peer_text) {
+    net::set_no_delay(socket);
+    auto conn = std::make_shared<Conn>(socket, std::move(peer_text));
+    auto finished = std::make_shared<std::atomic<bool>>(false);
+    std::vector<std::thread> reaped;
+    std::exception_ptr refused;
+    {
+        std::lock_guard lock(mutex);
+        const auto finished_first =
+            std::stable_partition(connections_.begin(), connections_.end(),
+                                  [](const ConnEntry& entry) { return !entry.finished->load(); });
+        for (auto it = finished_first; it != connections_.end(); ++it) {
+            reaped.push_back(std::move(it->thread));
+        }
+        connections_.erase(finished_first, connections_.end());
+        try {
+            std::thread thread = start_thread([this, conn, finished]() mutable {
+                run_session(*this, std::move(conn));
+                finished->exchange(true);
+            });
+            connections_.push_back(ConnEntry{std::move(thread), finished, conn});
+            // A stop that ran between the accept and this registration did not see the
+            // connection; shut it down here so its session cannot wait for ever.
+            if (stopping_.load()) conn->shutdown();
+        } catch (...) {
+            refused = std::current_exception();
+        }
+    }
+    for (auto& thread : reaped)
+        thread.join();
+    if (refused) std::rethrow_exception(refused);
+}
+
+}  // namespace ondelle

@@ -1,0 +1,14 @@
+// The body of a session thread: one connection from its first frame to its end.
+#pragma once
+
+#include <memory>
+
+#include "conn.h"
+
+namespace ondelle {
+
+class Endpoint;
+
+void run_session(Endpoint& endpoint, std::shared_ptr<Conn> conn);
+
+}  // namespace ondelle

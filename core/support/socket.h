@@ -1,0 +1,53 @@
+// The operating system's TCP sockets, behind one small interface: BSD sockets on POSIX,
+// Winsock 2 on Windows. Handles are plain values; their owners decide when to close them.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ondelle::net {
+
+using SocketHandle = std::intptr_t;  // a file descriptor, or a Winsock SOCKET
+inline constexpr SocketHandle no_socket = -1;
+
+// A peer's address as the accept call reported it.
+struct PeerAddress {
+    enum Family { Other, V4, V6 };
+    Family family = Other;
+    std::array<std::uint8_t, 16> bytes{};  // V4 uses the first four
+};
+
+// Starts Winsock 2.2 once per process; nothing elsewhere. Thread-safe.
+void startup();
+
+// The system's message for an error code (no line end), and for the last socket error.
+std::string system_error_text(int code);
+std::string last_error_text();
+
+SocketHandle open_tcp_v4();
+bool set_reuse_address(SocketHandle socket);
+bool set_no_delay(SocketHandle socket);
+
+// Parses a dotted IPv4 text into network byte order.
+bool parse_ipv4(const std::string& text, std::uint32_t& address_be);
+
+// Binds to address (network order; 0 for every address) and port, then listens.
+bool bind_and_listen_v4(SocketHandle socket, std::uint32_t address_be, int port, int backlog);
+
+// The port the socket is bound to; 0 when the query fails.
+int local_port(SocketHandle socket);
+
+// Accepts one connection; fills the peer's address and its inet_ntop text.
+SocketHandle accept_peer(SocketHandle listener, PeerAddress& peer, std::string& peer_text);
+
+// One send or receive call: bytes moved, 0 when the peer closed, negative on failure.
+// Sending never raises SIGPIPE.
+long send_some(SocketHandle socket, const void* data, std::size_t size);
+long receive_some(SocketHandle socket, void* data, std::size_t size);
+
+void shutdown_both(SocketHandle socket);
+void close_socket(SocketHandle socket);
+
+}  // namespace ondelle::net

@@ -1,0 +1,127 @@
+#include "support/socket.h"
+
+#include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
+#include <mutex>
+
+namespace ondelle::net {
+
+void startup() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WSADATA data;
+        WSAStartup(MAKEWORD(2, 2), &data);
+    });
+}
+
+std::string system_error_text(int code) {
+    char buffer[256] = {};
+    const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, static_cast<DWORD>(code), 0, buffer, 255, nullptr);
+    std::string message(buffer, length);
+    while (!message.empty() && (message.back() == '\r' || message.back() == '\n')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+std::string last_error_text() {
+    return system_error_text(WSAGetLastError());
+}
+
+SocketHandle open_tcp_v4() {
+    const SOCKET s = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    return s == INVALID_SOCKET ? no_socket : static_cast<SocketHandle>(s);
+}
+
+bool set_reuse_address(SocketHandle socket) {
+    const BOOL on = TRUE;
+    return ::setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_REUSEADDR,
+                        reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
+bool set_no_delay(SocketHandle socket) {
+    const BOOL on = TRUE;
+    return ::setsockopt(static_cast<SOCKET>(socket), IPPROTO_TCP, TCP_NODELAY,
+                        reinterpret_cast<const char*>(&on), sizeof on) == 0;
+}
+
+bool parse_ipv4(const std::string& text, std::uint32_t& address_be) {
+    IN_ADDR address{};
+    if (::inet_pton(AF_INET, text.c_str(), &address) != 1) return false;
+    address_be = address.s_addr;
+    return true;
+}
+
+bool bind_and_listen_v4(SocketHandle socket, std::uint32_t address_be, int port, int backlog) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<u_short>(port));
+    address.sin_addr.s_addr = address_be;
+    const SOCKET s = static_cast<SOCKET>(socket);
+    return ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+           ::listen(s, backlog) == 0;
+}
+
+int local_port(SocketHandle socket) {
+    sockaddr_storage address{};
+    int size = sizeof address;
+    if (::getsockname(static_cast<SOCKET>(socket), reinterpret_cast<sockaddr*>(&address), &size) !=
+        0) {
+        return 0;
+    }
+    if (address.ss_family == AF_INET) {
+        return ntohs(reinterpret_cast<const sockaddr_in&>(address).sin_port);
+    }
+    if (address.ss_family == AF_INET6) {
+        return ntohs(reinterpret_cast<const sockaddr_in6&>(address).sin6_port);
+    }
+    return 0;
+}
+
+SocketHandle accept_peer(SocketHandle listener, PeerAddress& peer, std::string& peer_text) {
+    alignas(sockaddr_storage) unsigned char storage[128] = {};
+    int size = sizeof storage;
+    const SOCKET s =
+        ::accept(static_cast<SOCKET>(listener), reinterpret_cast<sockaddr*>(storage), &size);
+    if (s == INVALID_SOCKET) return no_socket;
+    char text[65] = {};
+    peer = PeerAddress{};
+    const auto family = reinterpret_cast<const sockaddr*>(storage)->sa_family;
+    if (family == AF_INET) {
+        auto& v4 = *reinterpret_cast<sockaddr_in*>(storage);
+        peer.family = PeerAddress::V4;
+        std::memcpy(peer.bytes.data(), &v4.sin_addr, 4);
+        ::inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+    } else if (family == AF_INET6) {
+        auto& v6 = *reinterpret_cast<sockaddr_in6*>(storage);
+        peer.family = PeerAddress::V6;
+        std::memcpy(peer.bytes.data(), &v6.sin6_addr, 16);
+        ::inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+    }
+    peer_text = text;
+    return static_cast<SocketHandle>(s);
+}
+
+long send_some(SocketHandle socket, const void* data, std::size_t size) {
+    const int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
+    return ::send(static_cast<SOCKET>(socket), static_cast<const char*>(data), chunk, 0);
+}
+
+long receive_some(SocketHandle socket, void* data, std::size_t size) {
+    const int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
+    return ::recv(static_cast<SOCKET>(socket), static_cast<char*>(data), chunk, 0);
+}
+
+void shutdown_both(SocketHandle socket) {
+    ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
+}
+
+void close_socket(SocketHandle socket) {
+    ::closesocket(static_cast<SOCKET>(socket));
+}
+
+}  // namespace ondelle::net

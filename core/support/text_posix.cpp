@@ -1,0 +1,113 @@
+// UTF-8 / UTF-16 conversion without the Windows calls, with the same results: ill-formed
+// input becomes U+FFFD, one per maximal ill-formed subpart.
+#include "support/text.h"
+
+#include <cstdint>
+#include <cwchar>
+
+namespace ondelle {
+namespace {
+
+void append_utf8(std::uint32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+constexpr std::uint32_t replacement = 0xFFFD;
+
+// Decodes one code point starting at p; advances p past it, or past the maximal ill-formed
+// subpart (at least one byte) and returns U+FFFD.
+std::uint32_t decode_utf8(const unsigned char*& p, const unsigned char* end) {
+    const unsigned char lead = *p++;
+    if (lead < 0x80) return lead;
+    int trailing;
+    std::uint32_t cp;
+    unsigned char low = 0x80, high = 0xBF;  // allowed range of the first trailing byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        trailing = 1;
+        cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        trailing = 2;
+        cp = lead & 0x0F;
+        if (lead == 0xE0) low = 0xA0;   // overlong
+        if (lead == 0xED) high = 0x9F;  // surrogates
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        trailing = 3;
+        cp = lead & 0x07;
+        if (lead == 0xF0) low = 0x90;   // overlong
+        if (lead == 0xF4) high = 0x8F;  // beyond U+10FFFF
+    } else {
+        return replacement;
+    }
+    for (int i = 0; i < trailing; ++i) {
+        if (p == end || *p < low || *p > high) return replacement;
+        cp = (cp << 6) | (*p++ & 0x3F);
+        low = 0x80;
+        high = 0xBF;
+    }
+    return cp;
+}
+
+}  // namespace
+
+std::string to_utf8(const wchar_t* text) {
+    std::string out;
+    if (text == nullptr) return out;
+    for (const wchar_t* p = text; *p != 0; ++p) {
+        const auto unit = static_cast<std::uint32_t>(*p) & 0xFFFF;
+        if ((unit & 0xFC00) == 0xD800) {
+            const auto next = static_cast<std::uint32_t>(p[1]) & 0xFFFF;
+            if (p[1] != 0 && (next & 0xFC00) == 0xDC00) {
+                append_utf8(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00), out);
+                ++p;
+            } else {
+                append_utf8(replacement, out);
+            }
+        } else if ((unit & 0xFC00) == 0xDC00) {
+            append_utf8(replacement, out);
+        } else {
+            append_utf8(unit, out);
+        }
+    }
+    return out;
+}
+
+std::string to_utf8(const std::wstring& text) {
+    return to_utf8(text.c_str());
+}
+
+std::wstring to_wide(const std::string& text) {
+    std::wstring out;
+    const auto* p = reinterpret_cast<const unsigned char*>(text.c_str());
+    const unsigned char* end = p + std::char_traits<char>::length(text.c_str());
+    out.reserve(static_cast<std::size_t>(end - p));
+    while (p != end) {
+        const std::uint32_t cp = decode_utf8(p, end);
+        if (cp >= 0x10000) {
+            out += static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+            out += static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<wchar_t>(cp);
+        }
+    }
+    return out;
+}
+
+std::vector<std::string> utf8_arguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+}  // namespace ondelle

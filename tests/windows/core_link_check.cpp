@@ -1,0 +1,28 @@
+// Proves that the core links for Windows: starts Winsock, listens on a free loopback port,
+// and stops again. Run under Windows (or Wine), it prints the port it bound.
+#include <cstdio>
+#include <string>
+
+#include "endpoint.h"
+#include "support/base64.h"
+#include "support/text.h"
+
+int main(int argc, char** argv) {
+    const auto arguments = ondelle::utf8_arguments(argc, argv);
+    ondelle::EndpointSettings settings;
+    settings.bind_address = "127.0.0.1";
+    ondelle::Endpoint endpoint(std::move(settings), nullptr);
+    std::string error;
+    if (!endpoint.listen(0, error)) {
+        std::fprintf(stderr, "core_link_check: %s\n", error.c_str());
+        return 1;
+    }
+    ondelle::Json report = ondelle::make_message("port");
+    report.set("port", ondelle::Json(endpoint.local_port()));
+    report.set("arguments", ondelle::Json(static_cast<std::int64_t>(arguments.size())));
+    report.set("check",
+               ondelle::Json(ondelle::base64_encode(ondelle::to_utf8(ondelle::to_wide("ok")))));
+    std::printf("%s\n", ondelle::dump_json(report).c_str());
+    endpoint.stop();
+    return endpoint.run() ? 0 : 1;
+}
