@@ -13,6 +13,9 @@
 #include <vector>
 
 #include "conn.h"
+#include "engine/local_decoder.h"
+#include "engine/track.h"
+#include "format.h"
 #include "json.h"
 #include "support/socket.h"
 
@@ -58,7 +61,12 @@ class Endpoint {
   public:
     // Hooks, installed by the program after construction and before listen; empty ones are
     // never called. Called without the player lock unless noted where they are used.
+#ifndef ONDELLE_REDUCED_CORE
+    std::function<std::unique_ptr<LocalDecoder>(const Track&, const Format&, std::string& error)>
+        open_local;
+#endif
     std::function<void(std::int32_t volume, bool muted)> on_volume;
+    std::function<void(const Track&, bool processed)> on_meta;
     std::function<void(const std::string& state)> on_state;
     std::function<void(const std::string& line)> on_log;
     std::function<bool(const Json& message)> on_handoff;
@@ -106,12 +114,30 @@ class Endpoint {
     void send_to_sender(const Json& message);
     void log(const std::string& line) const;
 
+#ifndef ONDELLE_REDUCED_CORE
+    // 0 off, 1 FLAC from away senders only ("forwarded"), 2 from every sender.
+    void set_flac_mode(std::int32_t mode);
+#endif
+    // Capabilities to every connected peer (native sources to proto 1 peers). Takes the lock.
+    void broadcast_capabilities();
+
     // Everything below is shared by the core's threads and guarded by the player lock.
     std::mutex mutex;
     std::condition_variable cond;
+
+    std::vector<std::shared_ptr<Conn>> libraries;  // oldest first, at most 8
+    std::shared_ptr<Conn> remote;
+    std::string remote_name;
+    std::vector<std::shared_ptr<Conn>> controls;
+#ifndef ONDELLE_REDUCED_CORE
+    std::int32_t flac_mode = 0;
+    bool local_files = false;
+    std::string flac_refused;  // the sender id whose FLAC stream did not decode
+#endif
     EndpointSettings settings;
     Sink* const sink;
     std::shared_ptr<Conn> sender;
+    std::string sender_name;
 
   private:
     struct ConnEntry {

@@ -36,7 +36,7 @@ std::pair<Fd, Fd> loopback_pair() {
     return {std::move(client), std::move(server)};
 }
 
-Fd connect_to(const char* host, int port) {
+Fd connect_to(const char* host, int port, const char* source) {
     sockaddr_storage storage{};
     socklen_t size = 0;
     int family = AF_INET;
@@ -55,6 +55,14 @@ Fd connect_to(const char* host, int port) {
         return Fd();
     }
     Fd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (source != nullptr) {
+        sockaddr_in from{};
+        from.sin_family = AF_INET;
+        if (family != AF_INET || ::inet_pton(AF_INET, source, &from.sin_addr) != 1 ||
+            ::bind(fd.get(), reinterpret_cast<sockaddr*>(&from), sizeof from) != 0) {
+            return Fd();
+        }
+    }
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&storage), size) != 0) return Fd();
     const int on = 1;
     ::setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);

@@ -30,8 +30,9 @@ class Fd {
 // A connected pair on 127.0.0.1: first the connecting side, second the accepted side.
 std::pair<Fd, Fd> loopback_pair();
 
-// Connects to host (an IPv4 or IPv6 literal) and port; an empty Fd when that fails.
-Fd connect_to(const char* host, int port);
+// Connects to host (an IPv4 or IPv6 literal) and port, from the source address when one is
+// given; an empty Fd when that fails.
+Fd connect_to(const char* host, int port, const char* source = nullptr);
 
 // Sets a small receive buffer, for tests that need a peer which stops reading early.
 void shrink_buffers(int fd);

@@ -27,8 +27,17 @@ std::string frame_header(std::uint32_t length, std::uint8_t type) {
     return be32(length) + std::string(1, static_cast<char>(type));
 }
 
-Peer Peer::connect(int port, const char* host) {
-    return Peer(connect_to(host, port));
+Peer Peer::connect(int port, const char* host, const char* source) {
+    return Peer(connect_to(host, port, source));
+}
+
+Peer Peer::hello(int port, const std::string& hello_text, std::string* welcome,
+                 const char* source) {
+    Peer peer = connect(port, "127.0.0.1", source);
+    peer.send_json(hello_text);
+    auto text = peer.read_json();
+    if (welcome) *welcome = text.value_or("");
+    return peer;
 }
 
 bool Peer::send_bytes(const std::string& bytes) {
@@ -89,6 +98,20 @@ std::optional<std::string> Peer::read_json(std::chrono::milliseconds timeout) {
         auto frame = read_frame(left);
         if (!frame) return std::nullopt;
         if (frame->type == 1) return frame->payload;
+    }
+}
+
+std::optional<std::string> Peer::read_message(const std::string& type,
+                                              std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        auto text = read_json(left);
+        if (!text) return std::nullopt;
+        Json message;
+        parse_json(*text, message);
+        if (message.get("t").as_string("") == type) return text;
     }
 }
 

@@ -23,7 +23,10 @@ struct Frame {
 class Peer {
   public:
     explicit Peer(Fd fd) : fd_(std::move(fd)) {}
-    static Peer connect(int port, const char* host = "127.0.0.1");
+    static Peer connect(int port, const char* host = "127.0.0.1", const char* source = nullptr);
+    // Connects and says hello with the given JSON text; the welcome is read into welcome.
+    static Peer hello(int port, const std::string& hello_text, std::string* welcome = nullptr,
+                      const char* source = nullptr);
 
     bool connected() const { return fd_.get() >= 0; }
     int fd() const { return fd_.get(); }
@@ -37,6 +40,9 @@ class Peer {
     std::optional<Frame> read_frame(std::chrono::milliseconds timeout = 5s);
     // The next Control frame's JSON text.
     std::optional<std::string> read_json(std::chrono::milliseconds timeout = 5s);
+    // The next Control frame whose "t" is type, skipping every other frame.
+    std::optional<std::string> read_message(const std::string& type,
+                                            std::chrono::milliseconds timeout = 5s);
     // True when the endpoint closes the connection within the time, skipping any frames.
     bool wait_closed(std::chrono::milliseconds timeout = 5s);
     // True when nothing at all arrives for the whole time and the connection stays open.
