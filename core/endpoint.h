@@ -13,7 +13,10 @@
 #include <vector>
 
 #include "conn.h"
+#include <deque>
+
 #include "engine/local_decoder.h"
+#include "engine/player_queue.h"
 #include "engine/track.h"
 #include "format.h"
 #include "json.h"
@@ -121,6 +124,22 @@ class Endpoint {
     // Capabilities to every connected peer (native sources to proto 1 peers). Takes the lock.
     void broadcast_capabilities();
 
+    // Stores the volume the program really has and tells the sender. Any thread, no lock held.
+    void report_volume(std::int32_t volume, bool muted);
+    struct VolumeState {
+        std::int32_t volume;
+        bool muted;
+    };
+    VolumeState volume_state();
+
+    // The following need the player lock held (passed in where they may release it).
+    // Discards every queued entry and tells a write in progress to give up its entry.
+    void clear_queue();
+    // Changes state; calls on_state with the lock released in between.
+    void set_state(std::unique_lock<std::mutex>& lock, const std::string& name);
+    // Milliseconds of queued audio in the open format.
+    double queued_ms() const;
+
     // Everything below is shared by the core's threads and guarded by the player lock.
     std::mutex mutex;
     std::condition_variable cond;
@@ -134,10 +153,52 @@ class Endpoint {
     bool local_files = false;
     std::string flac_refused;  // the sender id whose FLAC stream did not decode
 #endif
+    std::string current_codec = "pcm";
+    std::uint64_t bytes_received = 0;  // audio payload bytes plus 13 per Audio frame
     EndpointSettings settings;
     Sink* const sink;
+
+    // Artwork of the playing stream.
+    std::string art;
+    std::string art_mime;
+    std::int32_t art_version = 0;
+    std::int32_t art_stream = 0;
+    std::string art_album;
+    std::string art_key;
+
+    // Wireless facts for the status reports.
+    std::string network_type;
+    std::int32_t network_signal = 0;
+    std::int64_t network_checked_ns = 0;
+
     std::shared_ptr<Conn> sender;
+
+    // The play queue and the player's requests and state.
+    PlayerQueue queue;
+    std::vector<ByteVector> spare_buffers;  // at most 16 emptied data vectors
+    std::uint64_t generation = 0;
+    bool pause_request = false;
+    bool stop_request = false;
+    bool flush_request = false;
+    bool sink_paused = false;
+    std::int64_t idle_since = 0;
+
+    std::int32_t current_stream = 0;  // of the last accepted "start"
+    std::int32_t flushed_stream = 0;
+    bool discard_flushed = false;
+
+    Format current_format;  // what the sink is open with
+    bool sink_open = false;
+    std::uint64_t frames_written = 0;  // never reset
+    std::deque<TrackMark> marks;       // at most 8, oldest first
+    std::string state = "idle";
+
     std::string sender_name;
+    // The stream that started playing last.
+    Track current_track;
+    std::int32_t playing_stream = 0;
+    bool current_processed = false;
+    double current_gain = std::numeric_limits<double>::quiet_NaN();
 
   private:
     struct ConnEntry {
@@ -150,6 +211,12 @@ class Endpoint {
                     std::string peer_text);
     void player_main();
     void status_main();
+    // The player's steps; each is entered and left with the lock held.
+    void discard(std::unique_lock<std::mutex>& lock);
+    void start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entry);
+    void play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry);
+    void end_stream(const QueueEntry& entry);
+    void check_idle(std::unique_lock<std::mutex>& lock);
 
     const std::uint64_t capacity_;
     std::atomic<net::SocketHandle> listener_{net::no_socket};

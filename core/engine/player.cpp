@@ -1,11 +1,244 @@
-// The player thread.
+// The player thread: takes what the sender queued, opens the sink per stream format, writes
+// 20 ms chunks with the lock released, and honours pause, flush and stop.
+#include <chrono>
+
 #include "endpoint.h"
+#include "sink.h"
 
 namespace ondelle {
+namespace {
+
+constexpr std::size_t max_spare_buffers = 16;
+constexpr std::size_t max_marks = 8;
+#ifndef ONDELLE_REDUCED_CORE
+constexpr std::int64_t idle_close_ns = 3'000'000'000;
+
+std::int64_t steady_now_ns() {
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+#endif
+
+// 20 ms of audio, kept to whole 32-bit DSD groups.
+std::uint64_t chunk_frames(const Format& format) {
+    const std::int64_t group = (format.is_dsd() && format.layout == "u32be") ? 4 : 1;
+    std::int64_t frames = std::max<std::int64_t>(format.frames_per_second() / 50, 1);
+    frames = frames / group * group;
+    return static_cast<std::uint64_t>(std::max(frames, group));
+}
+
+}  // namespace
+
+void Endpoint::clear_queue() {
+    queue.clear();
+    ++generation;
+    cond.notify_all();
+}
+
+void Endpoint::set_state(std::unique_lock<std::mutex>& lock, const std::string& name) {
+    if (state == name) return;
+    state = name;
+    if (on_state) {
+        lock.unlock();
+        on_state(name);
+        lock.lock();
+    }
+}
+
+double Endpoint::queued_ms() const {
+    const std::int64_t rate = current_format.frames_per_second();
+    if (queue.empty() || current_format.rate <= 0 || rate <= 0) return 0.0;
+    const std::uint64_t frame = static_cast<std::uint64_t>(std::max(current_format.frame_bytes(), 1));
+    double total = 0.0;
+    queue.for_each([&](const QueueEntry& entry) {
+        if (entry.type == QueueEntry::Audio) total += static_cast<double>(entry.data.size() / frame) * 1000.0 / rate;
+    });
+    return total;
+}
 
 void Endpoint::player_main() {
     std::unique_lock lock(mutex);
-    cond.wait(lock, [this] { return stopping_.load(); });
+    while (!stopping_.load()) {
+        if (stop_request || flush_request) {
+            discard(lock);
+        } else if (pause_request) {
+            if (sink_open && !sink_paused) {
+                sink_paused = true;
+                lock.unlock();
+                sink->pause(true);
+                lock.lock();
+            }
+            set_state(lock, "paused");
+            // Anything that may have changed while the lock was released is seen first.
+            if (pause_request && !stop_request && !flush_request && !stopping_.load()) cond.wait(lock);
+        } else if (!queue.empty()) {
+            QueueEntry entry = queue.pop();
+            cond.notify_all();  // a sender may wait for room
+            switch (entry.type) {
+                case QueueEntry::StreamStart:
+                    start_stream(lock, entry);
+                    break;
+                case QueueEntry::Audio:
+                    play_audio(lock, entry);
+                    if (spare_buffers.size() < max_spare_buffers) {
+                        entry.data.clear();
+                        spare_buffers.push_back(std::move(entry.data));
+                    }
+                    break;
+                case QueueEntry::StreamEnd:
+                    end_stream(entry);
+                    break;
+            }
+        } else {
+            check_idle(lock);
+        }
+    }
+}
+
+void Endpoint::discard(std::unique_lock<std::mutex>& lock) {
+    const bool stop = stop_request;
+    stop_request = false;
+    flush_request = false;
+    marks.clear();
+    if (sink_open) {
+        const bool was_paused = sink_paused;
+        lock.unlock();
+        sink->flush();
+        if (stop && was_paused) sink->pause(false);
+        if (stop) sink->close();
+        lock.lock();
+        if (stop) sink_open = false;
+        sink_paused = false;
+    }
+    if (stop) set_state(lock, "idle");
+}
+
+void Endpoint::start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entry) {
+    lock.unlock();
+    if (sink) sink->set_gain(entry.processed, entry.gain_db);
+    lock.lock();
+    if (!(sink_open && entry.format.same_stream_format(current_format))) {
+        const bool was_open = sink_open;
+        const bool was_paused = sink_paused;
+        lock.unlock();
+        if (was_open && was_paused) {
+            sink->pause(false);  // the paused remainder is dropped
+            sink->flush();
+            sink->close();
+        } else if (was_open) {
+            sink->drain();  // the remainder is played out
+            sink->close();
+        }
+        std::string error = "no output";
+        const bool opened = sink && sink->open(entry.format, error);
+        lock.lock();
+        sink_open = opened;
+        sink_paused = false;
+        if (!opened) {
+            lock.unlock();
+            Json message = make_message("error");
+            message.set("code", Json("device"));
+            message.set("message", Json(error));
+            send_to_sender(message);
+            lock.lock();
+            return;
+        }
+        current_format = entry.format;
+        marks.clear();
+    }
+    marks.push_back(TrackMark{entry.stream, static_cast<std::int64_t>(frames_written), -1, false});
+    if (marks.size() > max_marks) marks.pop_front();
+
+    if (!art.empty()) {
+        if (entry.stream == art_stream) {
+            art_album = entry.track.album;  // the picture was sent for this stream
+            art_key = entry.track.art;
+        } else if (entry.track.album != art_album || entry.track.art != art_key) {
+            art.clear();
+            ++art_version;
+        }
+    }
+    current_track = entry.track;
+    playing_stream = entry.stream;
+    current_processed = entry.processed;
+    current_gain = entry.gain_db;
+    current_codec = entry.format.codec;
+    set_state(lock, "playing");
+    if (on_meta) {
+        lock.unlock();
+        on_meta(entry.track, entry.processed);
+        lock.lock();
+    }
+}
+
+void Endpoint::play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry) {
+    if (!sink_open || marks.empty() || marks.back().stream != entry.stream) return;
+    const std::uint64_t frame = static_cast<std::uint64_t>(current_format.frame_bytes());
+    if (frame == 0) return;
+    const std::uint64_t frames = entry.data.size() / frame;
+    const std::uint64_t chunk = chunk_frames(current_format);
+    const std::uint64_t started_generation = generation;
+    std::uint64_t done = 0;
+    while (done < frames && generation == started_generation && !stopping_.load()) {
+        if (pause_request) {
+            if (!sink_paused) {
+                sink_paused = true;
+                lock.unlock();
+                sink->pause(true);
+                lock.lock();
+            }
+            set_state(lock, "paused");
+            cond.wait(lock, [&] {
+                return !pause_request || generation != started_generation || stopping_.load();
+            });
+            continue;
+        }
+        if (sink_paused) {
+            sink_paused = false;
+            lock.unlock();
+            sink->pause(false);
+            lock.lock();
+            set_state(lock, "playing");
+        }
+        const std::uint64_t count = std::min(chunk, frames - done);
+        lock.unlock();
+        const std::uint64_t written = sink->write(entry.data.data() + done * frame, count);
+        lock.lock();
+        if (written == 0) return;  // the sink stopped: the rest of the entry is dropped
+        frames_written += written;
+        done += written;
+    }
+}
+
+void Endpoint::end_stream(const QueueEntry& entry) {
+    for (auto& mark : marks) {
+        if (mark.stream == entry.stream && mark.end == -1) mark.end = static_cast<std::int64_t>(frames_written);
+    }
+}
+
+void Endpoint::check_idle(std::unique_lock<std::mutex>& lock) {
+    if (sink_open && sink->delay() == 0 && !marks.empty() && marks.back().end != -1) {
+        set_state(lock, "idle");
+#ifndef ONDELLE_REDUCED_CORE
+        // Only this program closes its output for idleness; the other keeps its driver running.
+        const std::int64_t now = steady_now_ns();
+        if (idle_since == 0) {
+            idle_since = now;
+        } else if (now - idle_since > idle_close_ns && !sink_paused) {
+            lock.unlock();
+            sink->close();
+            lock.lock();
+            sink_open = false;
+            idle_since = 0;
+        }
+#endif
+    } else {
+        idle_since = 0;
+    }
+    cond.wait_for(lock, std::chrono::milliseconds(100), [&] {
+        return stopping_.load() || stop_request || flush_request || pause_request || !queue.empty();
+    });
 }
 
 }  // namespace ondelle

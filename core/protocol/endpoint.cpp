@@ -75,6 +75,23 @@ void Endpoint::send_to_sender(const Json& message) {
     if (target) target->send_json(message);
 }
 
+void Endpoint::report_volume(std::int32_t volume, bool muted) {
+    {
+        std::lock_guard lock(mutex);
+        settings.volume = volume;
+        settings.muted = muted;
+    }
+    Json message = make_message("volume");
+    message.set("value", Json(volume));
+    message.set("muted", Json(muted));
+    send_to_sender(message);
+}
+
+Endpoint::VolumeState Endpoint::volume_state() {
+    std::lock_guard lock(mutex);
+    return {settings.volume, settings.muted};
+}
+
 void Endpoint::log(const std::string& line) const {
     if (on_log) on_log(line);
 }

@@ -16,6 +16,11 @@
 namespace ondelle::test {
 
 class RunningEndpoint {
+    // Declared first so that it outlives the endpoint, whose sessions log while they end.
+    std::mutex log_mutex_;
+    std::condition_variable log_cond_;
+    std::vector<std::string> log_lines_;
+
   public:
     explicit RunningEndpoint(EndpointSettings settings = {}, Sink* sink = nullptr,
                              const std::function<void(Endpoint&)>& install = {})
@@ -52,11 +57,6 @@ class RunningEndpoint {
     Endpoint endpoint;
     int port = 0;
     std::future<bool> accept_result;
-
-  private:
-    std::mutex log_mutex_;
-    std::condition_variable log_cond_;
-    std::vector<std::string> log_lines_;
 };
 
 }  // namespace ondelle::test
