@@ -72,6 +72,8 @@ class Conn {
 
   private:
     bool receive_exact(net::SocketHandle socket, void* data, std::size_t size);
+    bool receive_exact_two(net::SocketHandle socket, std::uint8_t* first, std::size_t first_size,
+                           std::uint8_t* second, std::size_t second_size);
 
     std::atomic<net::SocketHandle> socket_;
     std::mutex send_mutex_;    // held for the whole of every frame sent

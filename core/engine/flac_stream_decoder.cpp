@@ -39,7 +39,8 @@ struct FlacStreamDecoder::State {
         return FLAC__STREAM_DECODER_READ_STATUS_CONTINUE;
     }
 
-    static FLAC__StreamDecoderWriteStatus write(const FLAC__StreamDecoder*, const FLAC__Frame* frame,
+    static FLAC__StreamDecoderWriteStatus write(const FLAC__StreamDecoder*,
+                                                const FLAC__Frame* frame,
                                                 const FLAC__int32* const channels[], void* client) {
         auto& self = *static_cast<State*>(client);
         if (frame->header.channels != 2 ||
@@ -60,7 +61,8 @@ struct FlacStreamDecoder::State {
         for (std::size_t i = 0; i < n; ++i) {
             for (int ch = 0; ch < 2; ++ch) {
                 const auto sample = static_cast<std::uint32_t>(channels[ch][i]);
-                for (std::size_t k = 0; k < b; ++k) *p++ = static_cast<std::uint8_t>(sample >> (8 * k));
+                for (std::size_t k = 0; k < b; ++k)
+                    *p++ = static_cast<std::uint8_t>(sample >> (8 * k));
             }
         }
         return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
@@ -81,9 +83,9 @@ bool FlacStreamDecoder::init(int bits) {
     s.failed = false;
     s.remaining = 0;
     if (!s.decoder) return false;
-    const auto status = FLAC__stream_decoder_init_stream(
-        s.decoder.get(), &State::read, nullptr, nullptr, nullptr, nullptr, &State::write, nullptr,
-        &State::error, &s);
+    const auto status =
+        FLAC__stream_decoder_init_stream(s.decoder.get(), &State::read, nullptr, nullptr, nullptr,
+                                         nullptr, &State::write, nullptr, &State::error, &s);
     if (status != FLAC__STREAM_DECODER_INIT_STATUS_OK) {
         s.decoder.reset();
         return false;
@@ -95,6 +97,17 @@ bool FlacStreamDecoder::decode(const std::uint8_t* data, std::size_t size, ByteV
     State& s = *state_;
     output.clear();
     if (!s.decoder || s.failed) return false;
+    // Every error sticks, also one that libFLAC reports by its state alone.
+    if (!decode_message(data, size, output)) {
+        s.failed = true;
+        return false;
+    }
+    return true;
+}
+
+bool FlacStreamDecoder::decode_message(const std::uint8_t* data, std::size_t size,
+                                       ByteVector& output) {
+    State& s = *state_;
     s.input = data;
     s.remaining = size;
     s.output = &output;

@@ -10,7 +10,7 @@
 namespace ondelle {
 
 class FlacStreamDecoder {
-public:
+  public:
     FlacStreamDecoder();
     ~FlacStreamDecoder();
     FlacStreamDecoder(const FlacStreamDecoder&) = delete;
@@ -25,7 +25,9 @@ public:
 
     struct State;
 
-private:
+  private:
+    bool decode_message(const std::uint8_t* data, std::size_t size, ByteVector& output);
+
     std::unique_ptr<State> state_;
 };
 

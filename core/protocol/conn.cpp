@@ -103,6 +103,25 @@ bool Conn::receive_exact(net::SocketHandle socket, void* data, std::size_t size)
     return true;
 }
 
+bool Conn::receive_exact_two(net::SocketHandle socket, std::uint8_t* first, std::size_t first_size,
+                             std::uint8_t* second, std::size_t second_size) {
+    // Both parts in as few calls as the socket allows; the data lands in place, uncopied.
+    while (first_size > 0) {
+        const long got = net::receive_some_into(socket, first, first_size, second, second_size);
+        if (got <= 0) return false;
+        const auto n = static_cast<std::size_t>(got);
+        if (n < first_size) {
+            first += n;
+            first_size -= n;
+        } else {
+            second += n - first_size;
+            second_size -= n - first_size;
+            first_size = 0;
+        }
+    }
+    return receive_exact(socket, second, second_size);
+}
+
 bool Conn::receive(Message& message) {
     const net::SocketHandle socket = socket_.load();
     if (socket == net::no_socket) return false;
@@ -116,12 +135,15 @@ bool Conn::receive(Message& message) {
     if (message.type == Audio) {
         if (length < 13) return false;
         std::uint8_t audio_header[12];
-        if (!receive_exact(socket, audio_header, sizeof audio_header)) return false;
+        message.data.resize(length - 13);
+        if (!receive_exact_two(socket, audio_header, sizeof audio_header, message.data.data(),
+                               message.data.size())) {
+            return false;
+        }
         message.stream = get_u32(audio_header);
         message.audio_tag = get_u64(audio_header + 4);
         message.text.clear();
-        message.data.resize(length - 13);
-        return receive_exact(socket, message.data.data(), message.data.size());
+        return true;
     }
 
     if (message.type == Blob) {

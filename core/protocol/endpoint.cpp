@@ -28,6 +28,7 @@ bool is_away_sender(const EndpointSettings& settings, const Conn& conn) {
 
 Endpoint::Endpoint(EndpointSettings endpoint_settings, Sink* output)
     : settings(std::move(endpoint_settings)), sink(output), capacity_(compute_capacity(settings)) {
+    spare_buffers.reserve(16);
     player_thread_ = start_thread([this] { player_main(); });
     try {
         status_thread_ = start_thread([this] { status_main(); });

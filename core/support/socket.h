@@ -47,6 +47,10 @@ SocketHandle accept_peer(SocketHandle listener, PeerAddress& peer, std::string& 
 long send_some(SocketHandle socket, const void* data, std::size_t size);
 long receive_some(SocketHandle socket, void* data, std::size_t size);
 
+// One receive call into two buffers in turn (a header and the data that follows it).
+long receive_some_into(SocketHandle socket, void* first, std::size_t first_size, void* second,
+                       std::size_t second_size);
+
 void shutdown_both(SocketHandle socket);
 void close_socket(SocketHandle socket);
 

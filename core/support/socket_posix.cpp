@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <cerrno>
 #include <cstring>
@@ -104,6 +105,15 @@ long send_some(SocketHandle socket, const void* data, std::size_t size) {
 
 long receive_some(SocketHandle socket, void* data, std::size_t size) {
     return static_cast<long>(::recv(static_cast<int>(socket), data, size, 0));
+}
+
+long receive_some_into(SocketHandle socket, void* first, std::size_t first_size, void* second,
+                       std::size_t second_size) {
+    iovec parts[2] = {{first, first_size}, {second, second_size}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    return static_cast<long>(::recvmsg(static_cast<int>(socket), &message, 0));
 }
 
 void shutdown_both(SocketHandle socket) {

@@ -116,6 +116,20 @@ long receive_some(SocketHandle socket, void* data, std::size_t size) {
     return ::recv(static_cast<SOCKET>(socket), static_cast<char*>(data), chunk, 0);
 }
 
+long receive_some_into(SocketHandle socket, void* first, std::size_t first_size, void* second,
+                       std::size_t second_size) {
+    WSABUF parts[2];
+    parts[0].buf = static_cast<char*>(first);
+    parts[0].len = static_cast<ULONG>(first_size > 0x40000000 ? 0x40000000 : first_size);
+    parts[1].buf = static_cast<char*>(second);
+    parts[1].len = static_cast<ULONG>(second_size > 0x40000000 ? 0x40000000 : second_size);
+    DWORD received = 0;
+    DWORD flags = 0;
+    if (WSARecv(static_cast<SOCKET>(socket), parts, 2, &received, &flags, nullptr, nullptr) != 0)
+        return -1;
+    return static_cast<long>(received);
+}
+
 void shutdown_both(SocketHandle socket) {
     ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
 }
