@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "conn.h"
 #include <deque>
+#include "conn.h"
 
 #include "engine/local_decoder.h"
 #include "engine/player_queue.h"
@@ -140,6 +140,9 @@ class Endpoint {
     // Milliseconds of queued audio in the open format.
     double queued_ms() const;
 
+    // Where the status thread looks for wireless signal statistics ("/proc/net/wireless").
+    void set_wireless_statistics(std::string path);
+
     // Everything below is shared by the core's threads and guarded by the player lock.
     std::mutex mutex;
     std::condition_variable cond;
@@ -219,6 +222,7 @@ class Endpoint {
     void check_idle(std::unique_lock<std::mutex>& lock);
 
     const std::uint64_t capacity_;
+    std::string wireless_statistics_ = "/proc/net/wireless";  // under the player lock
     std::atomic<net::SocketHandle> listener_{net::no_socket};
     std::atomic<bool> stopping_{false};
     std::vector<ConnEntry> connections_;  // under the player lock

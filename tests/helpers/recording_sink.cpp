@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 namespace ondelle::test {
 
@@ -27,6 +28,13 @@ bool RecordingSink::open(const Format& format, std::string& error) {
 
 std::uint64_t RecordingSink::write(const std::uint8_t* data, std::uint64_t frames) {
     std::unique_lock lock(mutex_);
+    if (real_time_ && format_.frames_per_second() > 0) {
+        const auto lasts =
+            std::chrono::microseconds(frames * 1000000 / format_.frames_per_second());
+        lock.unlock();
+        std::this_thread::sleep_for(lasts);
+        lock.lock();
+    }
     cond_.wait(lock, [&] { return !hold_ || !open_; });
     if (!open_) return 0;
     calls_.push_back("write " + std::to_string(frames));
@@ -74,8 +82,11 @@ bool RecordingSink::wait_for(const std::function<bool(const std::vector<std::str
 }
 
 bool RecordingSink::wait_for_call(const std::string& call, std::chrono::milliseconds timeout) {
-    return wait_for([&](const auto& calls) { return std::find(calls.begin(), calls.end(), call) != calls.end(); },
-                    timeout);
+    return wait_for(
+        [&](const auto& calls) {
+            return std::find(calls.begin(), calls.end(), call) != calls.end();
+        },
+        timeout);
 }
 
 bool RecordingSink::wait_for_bytes(std::size_t bytes, std::chrono::milliseconds timeout) {
@@ -97,6 +108,11 @@ void RecordingSink::hold_writes(bool hold) {
 void RecordingSink::set_delay(std::int64_t frames) {
     std::lock_guard lock(mutex_);
     delay_ = frames;
+}
+
+void RecordingSink::play_in_real_time(bool on) {
+    std::lock_guard lock(mutex_);
+    real_time_ = on;
 }
 
 void RecordingSink::set_underruns(std::uint64_t count) {

@@ -15,7 +15,7 @@
 namespace ondelle::test {
 
 class RecordingSink : public Sink {
-public:
+  public:
     bool open(const Format& format, std::string& error) override;
     std::uint64_t write(const std::uint8_t* data, std::uint64_t frames) override;
     void pause(bool paused) override { record(paused ? "pause" : "resume"); }
@@ -32,15 +32,19 @@ public:
     std::vector<std::uint8_t> played();  // every byte written, in order
     bool wait_for(const std::function<bool(const std::vector<std::string>&)>& done,
                   std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    bool wait_for_call(const std::string& call, std::chrono::milliseconds timeout = std::chrono::seconds(5));
-    bool wait_for_bytes(std::size_t bytes, std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool wait_for_call(const std::string& call,
+                       std::chrono::milliseconds timeout = std::chrono::seconds(5));
+    bool wait_for_bytes(std::size_t bytes,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(5));
 
     void fail_opens(const std::string& error);
     void hold_writes(bool hold);
     void set_delay(std::int64_t frames);
     void set_underruns(std::uint64_t count);
+    // Each write then takes as long as its audio lasts, like a device playing in real time.
+    void play_in_real_time(bool on);
 
-private:
+  private:
     void record(const std::string& call);
 
     std::mutex mutex_;
@@ -50,6 +54,7 @@ private:
     Format format_;
     bool open_ = false;
     bool hold_ = false;
+    bool real_time_ = false;
     std::string open_error_;
     std::int64_t delay_ = 0;
     std::uint64_t underruns_ = 0;
