@@ -1,8 +1,10 @@
 #include "support/socket.h"
 
-#include <windows.h>
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <windows.h>
+// clang-format on
 
 #include <cstring>
 #include <mutex>

@@ -1,8 +1,11 @@
 // UTF-8 / UTF-16 conversion through the Windows calls.
 #include "support/text.h"
 
-#include <shellapi.h>
+// windows.h must come first.
 #include <windows.h>
+// clang-format off
+#include <shellapi.h>
+// clang-format on
 
 namespace ondelle {
 

@@ -23,8 +23,11 @@ ensure_packages() {
 # What building and testing the project needs.
 ondelle_build_packages=(
     cmake ninja-build g++ pkg-config
+    libflac-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix
     nlohmann-json3-dev
+    clang libclang-rt-14-dev
     iproute2 util-linux
+    python3 python3-zeroconf bind9-dnsutils
 )

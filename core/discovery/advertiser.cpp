@@ -1,0 +1,151 @@
+#include "advertiser.h"
+
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "discovery/dns_message.h"
+#include "discovery/interfaces.h"
+#include "support/thread.h"
+#include "support/udp_socket.h"
+
+namespace ondelle {
+namespace {
+
+constexpr std::uint16_t mdns_port = 5353;
+constexpr auto rejoin_after = std::chrono::seconds(30);
+constexpr int poll_ms = 500;
+constexpr std::size_t max_datagram = 9000;
+
+std::uint32_t group_address() {
+    std::uint32_t group = 0;
+    net::parse_ipv4("224.0.0.251", group);
+    return group;
+}
+
+std::uint16_t port_be(std::uint16_t port) {
+    const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(port >> 8),
+                                   static_cast<std::uint8_t>(port & 0xFF)};
+    std::uint16_t value;
+    std::memcpy(&value, bytes, 2);
+    return value;
+}
+
+}  // namespace
+
+Advertiser::~Advertiser() {
+    stop();
+}
+
+void Advertiser::stop() {
+    running_.store(false);
+    {
+        std::lock_guard lock(wake_mutex_);
+        wake_.notify_all();
+    }
+    if (socket_ != net::no_socket) net::shutdown_both(socket_);
+    if (thread_.joinable()) thread_.join();
+    if (socket_ != net::no_socket) net::close_socket(socket_);
+    socket_ = net::no_socket;
+}
+
+bool Advertiser::start(const std::string& instance_name, int port,
+                       const std::map<std::string, std::string>& txt, std::string& error,
+                       const std::string& service_type) {
+    service_type_ = service_type;
+    stop();
+    net::startup();
+    const net::SocketHandle socket = net::open_udp_v4();
+    if (socket == net::no_socket) {
+        error = net::last_error_text();
+        return false;
+    }
+    net::set_shared_port(socket);
+    if (!net::bind_udp_v4(socket, 0, mdns_port)) {
+        error = net::last_error_text();
+        net::close_socket(socket);
+        return false;
+    }
+    socket_ = socket;
+    join_groups();
+    net::set_multicast_ttl(socket_, 255);
+
+    instance_name_ = instance_name;
+    port_ = static_cast<std::uint32_t>(port);
+    txt_ = txt;
+    const auto id = txt_.find("id");
+    host_name_ =
+        mdns::make_host_name(instance_name_, id == txt_.end() ? std::string() : id->second);
+    running_.store(true);
+    thread_ = start_thread([this] { run(); });
+    return true;
+}
+
+void Advertiser::join_groups() {
+    const std::uint32_t group = group_address();
+    bool joined = false;
+    for (const auto& net : list_adapter_addresses())
+        joined = net::join_group(socket_, group, net.address) || joined;
+    if (!joined) net::join_group(socket_, group, 0);
+}
+
+bool Advertiser::pause_while_running(std::chrono::milliseconds time) {
+    std::unique_lock lock(wake_mutex_);
+    wake_.wait_for(lock, time, [this] { return !running_.load(); });
+    return running_.load();
+}
+
+void Advertiser::run() {
+    mdns::Records records;
+    records.service_type = service_type_;
+    records.instance_full = mdns::full_instance_name(instance_name_, service_type_);
+    records.host_name = host_name_;
+    records.port = static_cast<std::uint16_t>(port_);
+    records.txt = txt_;
+    const std::uint32_t group = group_address();
+    const std::uint16_t mdns_port_be = port_be(mdns_port);
+
+    auto multicast_to_every_interface = [&] {
+        for (const auto& net : list_interfaces()) {
+            const std::string packet = mdns::build_response(records, 0, false, "", net.address);
+            net::set_multicast_interface(socket_, net.address);
+            net::send_to(socket_, packet.data(), packet.size(), group, mdns_port_be);
+        }
+    };
+
+    for (int round = 0; round < 2 && running_.load(); ++round) {
+        multicast_to_every_interface();
+        pause_while_running(std::chrono::seconds(1));
+    }
+    auto last_join = std::chrono::steady_clock::now();
+    const mdns::Names names = mdns::names_to_match(records);
+    std::vector<std::uint8_t> datagram(max_datagram);
+
+    while (running_.load()) {
+        if (std::chrono::steady_clock::now() - last_join > rejoin_after) {
+            join_groups();
+            last_join = std::chrono::steady_clock::now();
+        }
+        if (!net::wait_readable(socket_, poll_ms) || !running_.load()) continue;
+        std::uint32_t from = 0;
+        std::uint16_t from_port = 0;
+        const long size =
+            net::receive_from(socket_, datagram.data(), datagram.size(), from, from_port);
+        if (size < 12) continue;
+        mdns::Query query;
+        if (!mdns::read_query(datagram.data(), static_cast<std::size_t>(size), names, query))
+            continue;
+        if (from_port == mdns_port_be) {
+            multicast_to_every_interface();
+            continue;
+        }
+        const auto interfaces = list_interfaces();
+        if (interfaces.empty()) continue;
+        const NetInterface& chosen = pick_interface_for(interfaces, from);
+        const std::string packet =
+            mdns::build_response(records, query.id, true, query.first_question, chosen.address);
+        net::send_to(socket_, packet.data(), packet.size(), from, from_port);
+    }
+}
+
+}  // namespace ondelle

@@ -1,0 +1,244 @@
+#include "discovery/dns_message.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace ondelle::mdns {
+namespace {
+
+constexpr std::uint16_t type_a = 1;
+constexpr std::uint16_t type_ptr = 12;
+constexpr std::uint16_t type_txt = 16;
+constexpr std::uint16_t type_srv = 33;
+constexpr std::uint16_t type_any = 255;
+constexpr std::uint16_t class_in = 0x0001;
+constexpr std::uint16_t cache_flush = 0x8000;
+constexpr int max_pointer_depth = 15;
+
+void put16(std::string& out, std::uint16_t v) {
+    out += static_cast<char>(v >> 8);
+    out += static_cast<char>(v & 0xFF);
+}
+
+void put32(std::string& out, std::uint32_t v) {
+    put16(out, static_cast<std::uint16_t>(v >> 16));
+    put16(out, static_cast<std::uint16_t>(v & 0xFFFF));
+}
+
+std::string lowered(std::string s) {
+    for (char& c : s) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return s;
+}
+
+bool is_alnum(char c) {
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+// Writes a record's head and RDATA through write_rdata, filling RDLENGTH afterwards.
+template <typename WriteRdata>
+void append_record(std::string& out, const std::string& owner, std::uint16_t type,
+                   std::uint16_t klass, std::uint32_t ttl, WriteRdata&& write_rdata) {
+    append_name(out, owner);
+    put16(out, type);
+    put16(out, klass);
+    put32(out, ttl);
+    const std::size_t length_at = out.size();
+    put16(out, 0);
+    write_rdata(out);
+    const std::size_t length = out.size() - length_at - 2;
+    out[length_at] = static_cast<char>(length >> 8);
+    out[length_at + 1] = static_cast<char>(length & 0xFF);
+}
+
+class NameReader {
+  public:
+    NameReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+    bool failed() const { return failed_; }
+
+    // Reads a name from pos, which moves past it.
+    std::string read_name(std::size_t& pos, int depth = 0) {
+        std::string name;
+        if (depth > max_pointer_depth) return name;  // ends pointer loops
+        while (pos < size_) {
+            const std::uint8_t length = data_[pos];
+            if (length == 0) {
+                ++pos;
+                break;
+            }
+            if (length >= 0xC0) {
+                if (pos + 1 >= size_) {
+                    failed_ = true;
+                    ++pos;
+                    break;
+                }
+                std::size_t target =
+                    (static_cast<std::size_t>(length & 0x3F) << 8) | data_[pos + 1];
+                pos += 2;
+                const std::string rest = read_name(target, depth + 1);
+                if (!rest.empty()) {
+                    if (!name.empty()) name += '.';
+                    name += rest;
+                }
+                break;
+            }
+            if (pos + 1 + length > size_) {
+                failed_ = true;
+                pos = size_;
+                break;
+            }
+            if (!name.empty()) name += '.';
+            name.append(reinterpret_cast<const char*>(data_ + pos + 1), length);
+            pos += 1 + length;
+        }
+        return name;
+    }
+
+    std::uint16_t read16(std::size_t& pos) {
+        std::uint16_t v = 0;
+        for (int i = 0; i < 2; ++i, ++pos) {
+            v = static_cast<std::uint16_t>(v << 8);
+            if (pos < size_) {
+                v = static_cast<std::uint16_t>(v | data_[pos]);
+            } else {
+                failed_ = true;
+            }
+        }
+        return v;
+    }
+
+  private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    bool failed_ = false;
+};
+
+}  // namespace
+
+void append_name(std::string& out, const std::string& dotted) {
+    std::string label;
+    auto close_label = [&] {
+        if (label.empty()) return;
+        if (label.size() > 63) label.resize(63);
+        out += static_cast<char>(label.size());
+        out += label;
+        label.clear();
+    };
+    for (std::size_t i = 0; i < dotted.size(); ++i) {
+        const char c = dotted[i];
+        if (c == '\\' && i + 1 < dotted.size()) {
+            label += dotted[++i];
+        } else if (c == '.') {
+            close_label();
+        } else {
+            label += c;
+        }
+    }
+    close_label();
+    out += '\0';
+}
+
+std::string full_instance_name(const std::string& instance, const std::string& service_type) {
+    std::string full;
+    for (const char c : instance) {
+        if (c == '.') full += '\\';
+        full += c;
+    }
+    return full + "." + service_type;
+}
+
+std::string make_host_name(const std::string& instance, const std::string& id) {
+    std::string label;
+    for (const char c : instance) {
+        if (is_alnum(c)) label += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (label.empty()) label = "ondelle";
+    std::string suffix;
+    for (const char c : id) {
+        if (is_alnum(c)) suffix += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    }
+    if (suffix.size() >= 7) suffix = suffix.substr(suffix.size() - 6);
+    return label + "-" + suffix + ".local";
+}
+
+std::string build_response(const Records& r, std::uint16_t id, bool unicast,
+                           const std::string& question, std::uint32_t address_be) {
+    const std::uint32_t short_ttl = unicast ? 10 : 120;
+    const std::uint32_t long_ttl = 37 * short_ttl;
+    const std::uint16_t flush = unicast ? 0 : cache_flush;
+    const bool echo = unicast && !question.empty();
+    std::string out;
+    out.reserve(512);
+    put16(out, unicast ? id : 0);
+    out += '\x84';
+    out += '\x00';
+    put16(out, echo ? 1 : 0);
+    put16(out, 3);
+    put16(out, 0);
+    put16(out, 1);
+    if (echo) out += question;
+
+    append_record(out, r.service_type, type_ptr, class_in, long_ttl,
+                  [&](std::string& o) { append_name(o, r.instance_full); });
+    append_record(out, r.instance_full, type_srv, class_in | flush, short_ttl, [&](std::string& o) {
+        put16(o, 0);
+        put16(o, 0);
+        put16(o, r.port);
+        append_name(o, r.host_name);
+    });
+    append_record(out, r.instance_full, type_txt, class_in | flush, long_ttl, [&](std::string& o) {
+        for (const auto& [key, value] : r.txt) {
+            std::string entry = key + "=" + value;
+            if (entry.size() > 255) entry.resize(255);
+            o += static_cast<char>(entry.size());
+            o += entry;
+        }
+    });
+    append_record(out, r.host_name, type_a, class_in | flush, short_ttl, [&](std::string& o) {
+        o.append(reinterpret_cast<const char*>(&address_be), 4);  // already in network order
+    });
+    return out;
+}
+
+Names names_to_match(const Records& r) {
+    Names names;
+    names.service_type = lowered(r.service_type);
+    std::string unescaped;
+    for (std::size_t i = 0; i < r.instance_full.size(); ++i) {
+        if (r.instance_full[i] == '\\' && i + 1 < r.instance_full.size()) ++i;
+        unescaped += r.instance_full[i];
+    }
+    names.instance = lowered(unescaped);
+    names.host = lowered(r.host_name);
+    return names;
+}
+
+bool read_query(const std::uint8_t* data, std::size_t size, const Names& names, Query& query) {
+    if (size < 12 || (data[2] & 0x80)) return false;
+    const std::size_t questions = (static_cast<std::size_t>(data[4]) << 8) | data[5];
+    if (questions == 0) return false;
+    query.id = static_cast<std::uint16_t>((data[0] << 8) | data[1]);
+    NameReader reader(data, size);
+    std::size_t pos = 12;
+    bool matched = false;
+    for (std::size_t i = 0; i < questions; ++i) {
+        const std::size_t start = pos;
+        const std::string name = lowered(reader.read_name(pos));
+        const std::uint16_t type = reader.read16(pos);
+        reader.read16(pos);  // the class, unicast-response bit included, is not looked at
+        if (i == 0)
+            query.first_question.assign(reinterpret_cast<const char*>(data + start),
+                                        std::min(pos, size) - start);
+        if ((name == names.service_type && (type == type_ptr || type == type_any)) ||
+            name == names.instance ||
+            (name == names.host && (type == type_a || type == type_any))) {
+            matched = true;
+        }
+        if (reader.failed()) break;
+    }
+    return matched;
+}
+
+}  // namespace ondelle::mdns

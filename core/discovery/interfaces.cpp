@@ -1,0 +1,25 @@
+// What both platforms share: the fallback and the choice of interface for a peer.
+#include "discovery/interfaces.h"
+
+#include "support/socket.h"
+
+namespace ondelle {
+
+std::vector<NetInterface> list_interfaces() {
+    std::vector<NetInterface> list = list_adapter_addresses();
+    if (!list.empty()) return list;
+    std::uint32_t address = 0;
+    if (net::parse_ipv4(primary_address(), address) && address != 0)
+        list.push_back(NetInterface{"", address, 0});
+    return list;
+}
+
+const NetInterface& pick_interface_for(const std::vector<NetInterface>& list, std::uint32_t peer) {
+    const NetInterface* choice = &list.front();
+    for (const auto& entry : list) {
+        if (entry.mask != 0 && ((entry.address ^ peer) & entry.mask) == 0) choice = &entry;
+    }
+    return *choice;
+}
+
+}  // namespace ondelle
