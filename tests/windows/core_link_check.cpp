@@ -1,11 +1,16 @@
 // Proves that the core links for Windows: starts Winsock, listens on a free loopback port,
-// and stops again. Run under Windows (or Wine), it prints the port it bound.
+// prepares the discovery responder and (in the full core) a FLAC decoder, and stops again.
+// Run under Windows (or Wine), it prints what it did as JSON.
 #include <cstdio>
 #include <string>
 
+#include "advertiser.h"
 #include "endpoint.h"
 #include "support/base64.h"
 #include "support/text.h"
+#ifndef ONDELLE_REDUCED_CORE
+#include "engine/flac_stream_decoder.h"
+#endif
 
 int main(int argc, char** argv) {
     const auto arguments = ondelle::utf8_arguments(argc, argv);
@@ -17,11 +22,18 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "core_link_check: %s\n", error.c_str());
         return 1;
     }
-    ondelle::Json report = ondelle::make_message("port");
+    ondelle::Json report = ondelle::make_message("link_check");
     report.set("port", ondelle::Json(endpoint.local_port()));
     report.set("arguments", ondelle::Json(static_cast<std::int64_t>(arguments.size())));
-    report.set("check",
+    report.set("text",
                ondelle::Json(ondelle::base64_encode(ondelle::to_utf8(ondelle::to_wide("ok")))));
+    // Constructed only: starting it would advertise on the network.
+    ondelle::Advertiser advertiser;
+    report.set("host", ondelle::Json(advertiser.host_name()));
+#ifndef ONDELLE_REDUCED_CORE
+    ondelle::FlacStreamDecoder decoder;
+    report.set("flac", ondelle::Json(decoder.init(16)));
+#endif
     std::printf("%s\n", ondelle::dump_json(report).c_str());
     endpoint.stop();
     return endpoint.run() ? 0 : 1;
