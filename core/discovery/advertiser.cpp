@@ -52,8 +52,10 @@ void Advertiser::stop() {
 bool Advertiser::start(const std::string& instance_name, int port,
                        const std::map<std::string, std::string>& txt, std::string& error,
                        const std::string& service_type) {
-    service_type_ = service_type;
+    // The service type is kept even when the socket cannot be opened; it is stored once the
+    // previous run's thread, which reads it, has ended.
     stop();
+    service_type_ = service_type;
     net::startup();
     const net::SocketHandle socket = net::open_udp_v4();
     if (socket == net::no_socket) {

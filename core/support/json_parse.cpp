@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "support/utf8.h"
+
 namespace ondelle {
 namespace {
 
@@ -72,17 +74,8 @@ class Parser {
     }
 
     void read_array(Json& out, int depth) {
-        ++pos_;
         out.type = Json::Array;
-        skip_whitespace();
-        if (pos_ == end_) {
-            ok_ = false;
-            return;
-        }
-        if (*pos_ == ']') {
-            ++pos_;
-            return;
-        }
+        if (opens_empty(']')) return;
         for (;;) {
             read_value(out.elements.emplace_back(), depth + 1);
             if (!ok_ || pos_ == end_) break;
@@ -98,17 +91,8 @@ class Parser {
     }
 
     void read_object(Json& out, int depth) {
-        ++pos_;
         out.type = Json::Object;
-        skip_whitespace();
-        if (pos_ == end_) {
-            ok_ = false;
-            return;
-        }
-        if (*pos_ == '}') {
-            ++pos_;
-            return;
-        }
+        if (opens_empty('}')) return;
         std::string key;
         for (;;) {
             skip_whitespace();
@@ -136,6 +120,22 @@ class Parser {
             ++pos_;
         }
         close_container('}');
+    }
+
+    // Consumes the opening bracket; true when the container ends there (empty, or the text
+    // ended, which fails).
+    bool opens_empty(char closing) {
+        ++pos_;
+        skip_whitespace();
+        if (pos_ == end_) {
+            ok_ = false;
+            return true;
+        }
+        if (*pos_ == closing) {
+            ++pos_;
+            return true;
+        }
+        return false;
     }
 
     void close_container(char closing) {
@@ -229,24 +229,6 @@ class Parser {
             append_utf8(0xFFFD, out);
         } else {
             append_utf8(unit, out);
-        }
-    }
-
-    static void append_utf8(unsigned cp, std::string& out) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
         }
     }
 

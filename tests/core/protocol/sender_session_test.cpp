@@ -16,7 +16,8 @@ using test::RecordingSink;
 using test::RunningEndpoint;
 
 std::string start(int stream, const std::string& format, const std::string& extra = "") {
-    return R"({"t":"start","stream":)" + std::to_string(stream) + R"(,"format":)" + format + extra + "}";
+    return R"({"t":"start","stream":)" + std::to_string(stream) + R"(,"format":)" + format + extra +
+           "}";
 }
 
 const std::string cd = R"({"kind":"pcm","rate":44100,"bits":16,"channels":2,"codec":"pcm"})";
@@ -24,7 +25,8 @@ const std::string hires = R"({"kind":"pcm","rate":96000,"bits":24,"channels":2,"
 
 std::string pattern(std::size_t bytes, int seed = 0) {
     std::string s(bytes, '\0');
-    for (std::size_t i = 0; i < bytes; ++i) s[i] = static_cast<char>((i * 7 + seed) & 0xFF);
+    for (std::size_t i = 0; i < bytes; ++i)
+        s[i] = static_cast<char>((i * 7 + seed) & 0xFF);
     return s;
 }
 
@@ -39,8 +41,9 @@ bool eventually(const std::function<bool()>& done) {
 
 // An endpoint with a recording sink and one connected sender.
 struct Streaming {
-    explicit Streaming(EndpointSettings settings = {}, const std::function<void(Endpoint&)>& install = {},
-                       const std::string& hello = R"({"t":"hello","proto":2,"sender":{"id":"s1","name":"One"}})")
+    explicit Streaming(
+        EndpointSettings settings = {}, const std::function<void(Endpoint&)>& install = {},
+        const std::string& hello = R"({"t":"hello","proto":2,"sender":{"id":"s1","name":"One"}})")
         : running(std::move(settings), &sink, install), sender(Peer::hello(running.port, hello)) {}
 
     RecordingSink sink;
@@ -58,8 +61,9 @@ TEST(SenderStream, PlaysPcmInTwentyMillisecondChunksByteForByte) {
     ASSERT_TRUE(s.sink.wait_for_bytes(audio.size()));
     const auto played = s.sink.played();
     EXPECT_EQ(std::string(played.begin(), played.end()), audio);
-    EXPECT_EQ(s.sink.calls(), (std::vector<std::string>{"gain 0 nan", "open pcm/44100/16/2", "write 882",
-                                                         "write 118", "write 882", "write 118"}));
+    EXPECT_EQ(s.sink.calls(),
+              (std::vector<std::string>{"gain 0 nan", "open pcm/44100/16/2", "write 882",
+                                        "write 118", "write 882", "write 118"}));
     std::lock_guard lock(s.running.endpoint.mutex);
     EXPECT_EQ(s.running.endpoint.bytes_received, audio.size() + 2 * 13);
 }
@@ -88,16 +92,17 @@ TEST_P(SenderFormats, AcceptsWhatTheSettingsPlay) {
     parse_json(GetParam().format, format);
     const auto reply = s.sender.read_message(accepted ? "pong" : "error");
     if (!accepted) {
-        EXPECT_EQ(reply, R"({"t":"error","code":"format","message":"this endpoint does not play )" +
-                             [&] {
-                                 std::string escaped;
-                                 for (char c : dump_json(format)) escaped += c == '"' ? std::string("\\\"") : std::string(1, c);
-                                 return escaped;
-                             }() + "\"}");
+        EXPECT_EQ(
+            reply, R"({"t":"error","code":"format","message":"this endpoint does not play )" + [&] {
+                std::string escaped;
+                for (char c : dump_json(format))
+                    escaped += c == '"' ? std::string("\\\"") : std::string(1, c);
+                return escaped;
+            }() + "\"}");
     } else {
         EXPECT_TRUE(reply);
-        EXPECT_TRUE(s.sink.wait_for_call("open " + std::string(format.get("kind").as_string("")) + "/" +
-                                         format.get("rate").as_string("") + "/" +
+        EXPECT_TRUE(s.sink.wait_for_call("open " + std::string(format.get("kind").as_string("")) +
+                                         "/" + format.get("rate").as_string("") + "/" +
                                          format.get("bits").as_string("0") + "/2"));
     }
 }
@@ -106,14 +111,20 @@ INSTANTIATE_TEST_SUITE_P(
     Formats, SenderFormats,
     testing::Values(
         FormatCase{"Cd", cd, true, true},
-        FormatCase{"Mono", R"({"kind":"pcm","rate":44100,"bits":16,"channels":1,"codec":"pcm"})", false, false},
-        FormatCase{"RateNotPlayed", R"({"kind":"pcm","rate":22050,"bits":16,"channels":2})", false, false},
-        FormatCase{"BitsNotPlayed", R"({"kind":"pcm","rate":44100,"bits":8,"channels":2})", false, false},
+        FormatCase{"Mono", R"({"kind":"pcm","rate":44100,"bits":16,"channels":1,"codec":"pcm"})",
+                   false, false},
+        FormatCase{"RateNotPlayed", R"({"kind":"pcm","rate":22050,"bits":16,"channels":2})", false,
+                   false},
+        FormatCase{"BitsNotPlayed", R"({"kind":"pcm","rate":44100,"bits":8,"channels":2})", false,
+                   false},
         FormatCase{"Dsd", R"({"kind":"dsd","rate":2822400,"layout":"u8"})", true, true},
-        FormatCase{"DsdLayoutNotAccepted", R"({"kind":"dsd","rate":2822400,"layout":"u32be"})", false, false},
-        FormatCase{"FlacPcm", R"({"kind":"pcm","rate":44100,"bits":16,"codec":"flac"})", true, false},
+        FormatCase{"DsdLayoutNotAccepted", R"({"kind":"dsd","rate":2822400,"layout":"u32be"})",
+                   false, false},
+        FormatCase{"FlacPcm", R"({"kind":"pcm","rate":44100,"bits":16,"codec":"flac"})", true,
+                   false},
         FormatCase{"FlacDsd", R"({"kind":"dsd","rate":2822400,"codec":"flac"})", false, false},
-        FormatCase{"UnknownCodec", R"({"kind":"pcm","rate":44100,"bits":16,"codec":"mp3"})", false, false},
+        FormatCase{"UnknownCodec", R"({"kind":"pcm","rate":44100,"bits":16,"codec":"mp3"})", false,
+                   false},
         FormatCase{"Missing", "null", false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -122,14 +133,17 @@ TEST(SenderFormats, LocalStreamsWithoutAnOpener) {
 #ifdef ONDELLE_REDUCED_CORE
     const char* expected = R"({"t":"error","code":"format")";
 #else
-    const char* expected = R"({"t":"error","code":"local","stream":4,"message":"this endpoint keeps no copy of that file"})";
+    const char* expected =
+        R"({"t":"error","code":"local","stream":4,"message":"this endpoint keeps no copy of that file"})";
 #endif
-    ASSERT_TRUE(s.sender.send_json(start(4, R"({"kind":"pcm","rate":44100,"bits":16,"codec":"local"})")));
+    ASSERT_TRUE(
+        s.sender.send_json(start(4, R"({"kind":"pcm","rate":44100,"bits":16,"codec":"local"})")));
     const auto reply = s.sender.read_message("error");
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->rfind(expected, 0), 0u) << *reply;
     // Not playable: the format error wins.
-    ASSERT_TRUE(s.sender.send_json(start(5, R"({"kind":"pcm","rate":12345,"bits":16,"codec":"local"})")));
+    ASSERT_TRUE(
+        s.sender.send_json(start(5, R"({"kind":"pcm","rate":12345,"bits":16,"codec":"local"})")));
     const auto second = s.sender.read_message("error");
     ASSERT_TRUE(second);
     EXPECT_NE(second->find(R"("code":"format")"), std::string::npos);
@@ -140,12 +154,14 @@ TEST(SenderStream, ADeviceThatWillNotOpenTellsTheSender) {
     s.sink.fail_opens("the device is busy");
     ASSERT_TRUE(s.sender.send_json(start(1, cd)));
     ASSERT_TRUE(s.sender.send_audio(1, pattern(400)));
-    EXPECT_EQ(s.sender.read_message("error"), R"({"t":"error","code":"device","message":"the device is busy"})");
+    EXPECT_EQ(s.sender.read_message("error"),
+              R"({"t":"error","code":"device","message":"the device is busy"})");
     s.sink.fail_opens("");
     ASSERT_TRUE(s.sender.send_json(start(2, cd)));  // the next stream tries again
     ASSERT_TRUE(s.sender.send_audio(2, pattern(400)));
     ASSERT_TRUE(s.sink.wait_for_bytes(400));
-    for (const auto& call : s.sink.calls()) EXPECT_NE(call, "write 0");
+    for (const auto& call : s.sink.calls())
+        EXPECT_NE(call, "write 0");
 }
 
 TEST(SenderTakeover, ANewSenderDisplacesTheOldOne) {
@@ -154,7 +170,8 @@ TEST(SenderTakeover, ANewSenderDisplacesTheOldOne) {
     ASSERT_TRUE(s.sender.send_audio(1, pattern(4000)));
     ASSERT_TRUE(s.sink.wait_for_bytes(4000));
     std::string welcome;
-    auto second = Peer::hello(s.running.port, R"({"t":"hello","proto":2,"sender":{"id":"s2","name":"Two"}})", &welcome);
+    auto second = Peer::hello(
+        s.running.port, R"({"t":"hello","proto":2,"sender":{"id":"s2","name":"Two"}})", &welcome);
     EXPECT_EQ(s.sender.read_message("stopped"), R"({"t":"stopped","reason":"taken","by":"Two"})");
     EXPECT_TRUE(s.sender.wait_closed());
     EXPECT_TRUE(s.sink.wait_for_call("close"));  // the new sender's takeover stops playback
@@ -188,7 +205,8 @@ TEST(SenderFlow, PauseResumeAndStopWhilePaused) {
     ASSERT_TRUE(s.sender.send_json(R"({"t":"resume"})"));
     ASSERT_TRUE(s.sink.wait_for_bytes(800));
     ASSERT_TRUE(s.sender.send_json(R"({"t":"pause"})"));
-    ASSERT_TRUE(s.sink.wait_for([](const auto& c) { return std::count(c.begin(), c.end(), "pause") == 2; }));
+    ASSERT_TRUE(s.sink.wait_for(
+        [](const auto& c) { return std::count(c.begin(), c.end(), "pause") == 2; }));
     ASSERT_TRUE(s.sender.send_json(R"({"t":"stop"})"));
     ASSERT_TRUE(s.sink.wait_for_call("close"));
     const auto calls = s.sink.calls();
@@ -260,16 +278,19 @@ TEST(Player, AFormatChangeDrainsOrWhenPausedFlushes) {
     ASSERT_TRUE(s.sink.wait_for_call("open pcm/96000/24/2"));
     auto calls = s.sink.calls();
     auto at = std::find(calls.begin(), calls.end(), "open pcm/96000/24/2");
-    EXPECT_EQ(std::vector<std::string>(at - 3, at), (std::vector<std::string>{"gain 0 nan", "drain", "close"}));
+    EXPECT_EQ(std::vector<std::string>(at - 3, at),
+              (std::vector<std::string>{"gain 0 nan", "drain", "close"}));
 
     ASSERT_TRUE(s.sender.send_json(R"({"t":"pause"})"));
     ASSERT_TRUE(s.sink.wait_for_call("pause"));
     ASSERT_TRUE(s.sender.send_json(start(3, cd)));
     ASSERT_TRUE(s.sender.send_json(R"({"t":"resume"})"));
-    ASSERT_TRUE(s.sink.wait_for([](const auto& c) { return std::count(c.begin(), c.end(), "open pcm/44100/16/2") == 2; }));
+    ASSERT_TRUE(s.sink.wait_for(
+        [](const auto& c) { return std::count(c.begin(), c.end(), "open pcm/44100/16/2") == 2; }));
     calls = s.sink.calls();
     EXPECT_EQ(std::vector<std::string>(calls.end() - 5, calls.end()),
-              (std::vector<std::string>{"gain 0 nan", "resume", "flush", "close", "open pcm/44100/16/2"}));
+              (std::vector<std::string>{"gain 0 nan", "resume", "flush", "close",
+                                        "open pcm/44100/16/2"}));
 }
 
 TEST(Player, ChunksFollowTheRateAndDsdGroups) {
@@ -296,8 +317,9 @@ TEST(Player, ChunksFollowTheRateAndDsdGroups) {
         total += c.bytes;
         ASSERT_TRUE(s.sink.wait_for_bytes(total));
         const auto calls = s.sink.calls();
-        const auto first = std::find_if(calls.begin() + before, calls.end(),
-                                        [](const std::string& call) { return call.rfind("write", 0) == 0; });
+        const auto first =
+            std::find_if(calls.begin() + before, calls.end(),
+                         [](const std::string& call) { return call.rfind("write", 0) == 0; });
         ASSERT_NE(first, calls.end());
         EXPECT_EQ(*first, c.first_write) << c.format;
         ++stream;
@@ -357,7 +379,8 @@ TEST(Volume, MessagesClampUnmuteAndReachTheHook) {
         {R"({"t":"volume","value":-5})", 0, false},
         {R"({"t":"volume","value":"abc","muted":"true"})", 0, true},
     };
-    for (const auto& c : cases) ASSERT_TRUE(s.sender.send_json(c.message));
+    for (const auto& c : cases)
+        ASSERT_TRUE(s.sender.send_json(c.message));
     ASSERT_TRUE(s.sender.send_json(R"({"t":"ping"})"));
     ASSERT_TRUE(s.sender.read_message("pong"));
     std::lock_guard lock(mutex);
@@ -382,7 +405,8 @@ TEST(Volume, FixedIgnoresRequestsAndReportsReachTheWelcome) {
     ASSERT_TRUE(s.running.wait_for_log("sender: One"));
     std::string welcome;
     Peer::hello(s.running.port, R"({"t":"hello","proto":1})", &welcome);
-    EXPECT_NE(welcome.find(R"("volume":{"kind":"fixed","value":35,"muted":false})"), std::string::npos);
+    EXPECT_NE(welcome.find(R"("volume":{"kind":"fixed","value":35,"muted":false})"),
+              std::string::npos);
 }
 
 TEST(Volume, StreamGainIsClampedAndOnlyForPcm) {
@@ -394,8 +418,53 @@ TEST(Volume, StreamGainIsClampedAndOnlyForPcm) {
     ASSERT_TRUE(s.sink.wait_for_call("gain 1 24"));
     ASSERT_TRUE(s.sender.send_json(start(2, cd, R"(,"gain_db":-100)")));
     ASSERT_TRUE(s.sink.wait_for_call("gain 0 -60"));
-    ASSERT_TRUE(s.sender.send_json(start(3, R"({"kind":"dsd","rate":2822400})", R"(,"gain_db":-3)")));
-    ASSERT_TRUE(s.sink.wait_for([](const auto& c) { return std::count(c.begin(), c.end(), "gain 0 nan") == 1; }));
+    ASSERT_TRUE(
+        s.sender.send_json(start(3, R"({"kind":"dsd","rate":2822400})", R"(,"gain_db":-3)")));
+    ASSERT_TRUE(s.sink.wait_for(
+        [](const auto& c) { return std::count(c.begin(), c.end(), "gain 0 nan") == 1; }));
+}
+
+}  // namespace
+}  // namespace ondelle
+
+namespace ondelle {
+namespace {
+
+TEST(PlayerHooks, StateChangesAndTrackMetadataReachTheProgram) {
+    std::mutex mutex;
+    std::vector<std::string> events;
+    auto note = [&](const std::string& event) {
+        std::lock_guard lock(mutex);
+        events.push_back(event);
+    };
+    Streaming s({}, [&](Endpoint& e) {
+        e.on_state = [&](const std::string& state) { note("state " + state); };
+        e.on_meta = [&](const Track& track, bool processed) {
+            note("meta " + track.title + " " + std::to_string(processed));
+        };
+    });
+    ASSERT_TRUE(s.sender.send_json(
+        start(1, cd, R"(,"processed":true,"track":{"title":"One","format":{"codec":"flac"}})")));
+    ASSERT_TRUE(s.sender.send_audio(1, pattern(400)));
+    ASSERT_TRUE(s.sink.wait_for_bytes(400));
+    ASSERT_TRUE(s.sender.send_json(R"({"t":"meta","track":{"title":"Two"}})"));
+    ASSERT_TRUE(s.sender.send_json(R"({"t":"pause"})"));
+    ASSERT_TRUE(s.sink.wait_for_call("pause"));
+    ASSERT_TRUE(s.sender.send_json(R"({"t":"stop"})"));
+    ASSERT_TRUE(s.sink.wait_for_call("close"));
+    const std::vector<std::string> expected = {"state playing", "meta One 1", "meta Two 0",
+                                               "state paused", "state idle"};
+    EXPECT_TRUE(eventually([&] {
+        std::lock_guard lock(mutex);
+        return events == expected;
+    })) <<
+        [&] {
+            std::lock_guard lock(mutex);
+            std::string all;
+            for (const auto& e : events)
+                all += e + "; ";
+            return all;
+        }();
 }
 
 }  // namespace
