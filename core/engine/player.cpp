@@ -49,10 +49,12 @@ void Endpoint::set_state(std::unique_lock<std::mutex>& lock, const std::string& 
 double Endpoint::queued_ms() const {
     const std::int64_t rate = current_format.frames_per_second();
     if (queue.empty() || current_format.rate <= 0 || rate <= 0) return 0.0;
-    const std::uint64_t frame = static_cast<std::uint64_t>(std::max(current_format.frame_bytes(), 1));
+    const std::uint64_t frame =
+        static_cast<std::uint64_t>(std::max(current_format.frame_bytes(), 1));
     double total = 0.0;
     queue.for_each([&](const QueueEntry& entry) {
-        if (entry.type == QueueEntry::Audio) total += static_cast<double>(entry.data.size() / frame) * 1000.0 / rate;
+        if (entry.type == QueueEntry::Audio)
+            total += static_cast<double>(entry.data.size() / frame) * 1000.0 / rate;
     });
     return total;
 }
@@ -71,7 +73,8 @@ void Endpoint::player_main() {
             }
             set_state(lock, "paused");
             // Anything that may have changed while the lock was released is seen first.
-            if (pause_request && !stop_request && !flush_request && !stopping_.load()) cond.wait(lock);
+            if (pause_request && !stop_request && !flush_request && !stopping_.load())
+                cond.wait(lock);
         } else if (!queue.empty()) {
             QueueEntry entry = queue.pop();
             cond.notify_all();  // a sender may wait for room
@@ -213,7 +216,8 @@ void Endpoint::play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry)
 
 void Endpoint::end_stream(const QueueEntry& entry) {
     for (auto& mark : marks) {
-        if (mark.stream == entry.stream && mark.end == -1) mark.end = static_cast<std::int64_t>(frames_written);
+        if (mark.stream == entry.stream && mark.end == -1)
+            mark.end = static_cast<std::int64_t>(frames_written);
     }
 }
 

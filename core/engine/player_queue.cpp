@@ -12,7 +12,8 @@ std::uint64_t PlayerQueue::cost_of(const QueueEntry& e) {
 void PlayerQueue::push(QueueEntry entry) {
     if (count_ == ring_.size()) {
         std::vector<QueueEntry> grown(std::max<std::size_t>(ring_.size() * 2, 16));
-        for (std::size_t i = 0; i < count_; ++i) grown[i] = std::move(ring_[(head_ + i) % ring_.size()]);
+        for (std::size_t i = 0; i < count_; ++i)
+            grown[i] = std::move(ring_[(head_ + i) % ring_.size()]);
         ring_ = std::move(grown);
         head_ = 0;
     }
@@ -30,7 +31,8 @@ QueueEntry PlayerQueue::pop() {
 }
 
 void PlayerQueue::clear() {
-    for (std::size_t i = 0; i < count_; ++i) ring_[(head_ + i) % ring_.size()] = QueueEntry();
+    for (std::size_t i = 0; i < count_; ++i)
+        ring_[(head_ + i) % ring_.size()] = QueueEntry();
     head_ = 0;
     count_ = 0;
     queued_bytes_ = 0;

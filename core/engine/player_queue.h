@@ -26,7 +26,7 @@ struct QueueEntry {
 };
 
 class PlayerQueue {
-public:
+  public:
     // Bytes each entry counts besides its data and track texts.
 #ifdef ONDELLE_REDUCED_CORE
     static constexpr std::uint64_t entry_cost = 304;
@@ -38,16 +38,23 @@ public:
     QueueEntry pop();  // the oldest; the queue must not be empty
     void clear();
 
-    bool empty() const { return count_ == 0; }
-    std::size_t size() const { return count_; }
-    std::uint64_t queued_bytes() const { return queued_bytes_; }
+    bool empty() const {
+        return count_ == 0;
+    }
+    std::size_t size() const {
+        return count_;
+    }
+    std::uint64_t queued_bytes() const {
+        return queued_bytes_;
+    }
 
     template <typename Visit>
     void for_each(Visit&& visit) const {
-        for (std::size_t i = 0; i < count_; ++i) visit(ring_[(head_ + i) % ring_.size()]);
+        for (std::size_t i = 0; i < count_; ++i)
+            visit(ring_[(head_ + i) % ring_.size()]);
     }
 
-private:
+  private:
     static std::uint64_t cost_of(const QueueEntry& entry);
 
     std::vector<QueueEntry> ring_;

@@ -2,6 +2,8 @@
 #include "endpoint.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "protocol/private_address.h"
 #include "protocol/session.h"
@@ -48,6 +50,8 @@ bool Endpoint::run() {
         const net::SocketHandle socket = net::accept_peer(listener, address, peer_text);
         if (socket == net::no_socket) {
             if (stopping_.load()) break;
+            // A failure that persists (no descriptors left) must not spin a core.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
             continue;
         }
         if (settings.any_address || is_private_address(address)) {

@@ -37,7 +37,7 @@ double stream_gain(const EndpointSettings& settings, const Json& start, const Fo
 }
 
 class SenderSession {
-public:
+  public:
     SenderSession(Endpoint& endpoint, const std::shared_ptr<Conn>& conn, const std::string& name)
         : endpoint_(endpoint), conn_(conn), name_(name) {}
 
@@ -61,8 +61,10 @@ public:
         finish();
     }
 
-private:
-    bool is_sender() const { return endpoint_.sender == conn_; }
+  private:
+    bool is_sender() const {
+        return endpoint_.sender == conn_;
+    }
 
     void take_over() {
         std::shared_ptr<Conn> previous;
@@ -83,8 +85,8 @@ private:
             endpoint_.stop_request = true;
             const auto& s = endpoint_.settings;
             const bool away = s.away_buffer_ms >= 1 && is_away_sender(s, *conn_);
-            conn_->send_json(
-                build_welcome(endpoint_, conn_->proto, conn_->burst, flac_allowed(endpoint_, *conn_), away));
+            conn_->send_json(build_welcome(endpoint_, conn_->proto, conn_->burst,
+                                           flac_allowed(endpoint_, *conn_), away));
         }
         if (previous && previous != conn_) send_stopped_notice(*previous, name_);
         if (displaced_remote) send_stopped_notice(*displaced_remote, name_);
@@ -98,7 +100,8 @@ private:
         if (!is_sender()) return false;
         if (type == "start") return on_start(lock, message);
         if (type == "end") {
-            if (endpoint_.queue.queued_bytes() >= endpoint_.capacity()) return drop(lock, queues_too_much);
+            if (endpoint_.queue.queued_bytes() >= endpoint_.capacity())
+                return drop(lock, queues_too_much);
             QueueEntry entry;
             entry.type = QueueEntry::StreamEnd;
             entry.stream = static_cast<std::int32_t>(message.get("stream").as_int(0));
@@ -137,7 +140,8 @@ private:
     }
 
     bool on_start(std::unique_lock<std::mutex>& lock, const Json& message) {
-        if (endpoint_.queue.queued_bytes() >= endpoint_.capacity()) return drop(lock, queues_too_much);
+        if (endpoint_.queue.queued_bytes() >= endpoint_.capacity())
+            return drop(lock, queues_too_much);
         const auto& s = endpoint_.settings;
         QueueEntry entry;
         entry.type = QueueEntry::StreamStart;
@@ -150,7 +154,9 @@ private:
 
         bool playable = format.valid() && format.channels == 2 &&
                         contains(format.is_dsd() ? s.dsd_rates : s.rates, format.rate);
-        if (playable) playable = format.kind == "pcm" ? contains(s.bits, format.bits) : contains(s.layouts, format.layout);
+        if (playable)
+            playable = format.kind == "pcm" ? contains(s.bits, format.bits)
+                                            : contains(s.layouts, format.layout);
 
 #ifdef ONDELLE_REDUCED_CORE
         const bool plain = format.codec == "pcm";
@@ -178,12 +184,16 @@ private:
                 Json reply = make_message("error");
                 reply.set("code", Json("local"));
                 reply.set("stream", Json(entry.stream));
-                reply.set("message", Json(error.empty() ? std::string("this endpoint keeps no copy of that file") : error));
+                reply.set(
+                    "message",
+                    Json(error.empty() ? std::string("this endpoint keeps no copy of that file")
+                                       : error));
                 conn_->send_json(reply);
                 return true;
             }
         }
-        const bool accepted = playable && (local_decoder_ || plain) && (!flac || flac_->init(format.bits));
+        const bool accepted =
+            playable && (local_decoder_ || plain) && (!flac || flac_->init(format.bits));
 #endif
 #ifdef ONDELLE_REDUCED_CORE
         const bool accepted = playable && plain;
@@ -192,7 +202,8 @@ private:
             lock.unlock();
             Json reply = make_message("error");
             reply.set("code", Json("format"));
-            reply.set("message", Json("this endpoint does not play " + dump_json(message.get("format"))));
+            reply.set("message",
+                      Json("this endpoint does not play " + dump_json(message.get("format"))));
             conn_->send_json(reply);
             return true;
         }
@@ -212,7 +223,9 @@ private:
         if (s.volume_kind == "fixed") return;
         const Json* value = message.find("value");
         const Json* muted = message.find("muted");
-        if (value) s.volume = static_cast<std::int32_t>(std::clamp<std::int64_t>(value->as_int(0), 0, 100));
+        if (value)
+            s.volume =
+                static_cast<std::int32_t>(std::clamp<std::int64_t>(value->as_int(0), 0, 100));
         if (muted) {
             s.muted = muted->as_bool(false);
         } else if (value) {
@@ -235,7 +248,8 @@ private:
 
     void on_meta(std::unique_lock<std::mutex>& lock, const Json& message) {
         Track track = parse_track(message.get("track"));
-        if (!endpoint_.art.empty() && (track.album != endpoint_.art_album || track.art != endpoint_.art_key)) {
+        if (!endpoint_.art.empty() &&
+            (track.album != endpoint_.art_album || track.art != endpoint_.art_key)) {
             endpoint_.art.clear();
             ++endpoint_.art_version;
         }
@@ -264,15 +278,17 @@ private:
     }
 
     // The native-playback messages; false when type is none of them.
-    bool native_request(std::unique_lock<std::mutex>& lock, const std::string& type, const Json& message) {
-        if (type != "handoff" && type != "native" && type != "native_attach" && type != "takeback" &&
-            type != "native_control") {
+    bool native_request(std::unique_lock<std::mutex>& lock, const std::string& type,
+                        const Json& message) {
+        if (type != "handoff" && type != "native" && type != "native_attach" &&
+            type != "takeback" && type != "native_control") {
             return false;
         }
         lock.unlock();
         Json reply = make_message(type.c_str());
         if (type == "handoff") {
-            reply.set("accepted", Json(endpoint_.on_handoff ? endpoint_.on_handoff(message) : false));
+            reply.set("accepted",
+                      Json(endpoint_.on_handoff ? endpoint_.on_handoff(message) : false));
         } else if (type == "native") {
             reply.set("accepted", Json(endpoint_.on_native ? endpoint_.on_native(message) : false));
         } else if (type == "native_attach") {
@@ -291,7 +307,8 @@ private:
             reply.set("position_ms", Json(state.get("position_ms").as_int(0)));
         } else {
             if (endpoint_.on_native_control) {
-                endpoint_.on_native_control(message.get("action").as_string(""), message.get("ms").as_int(-1));
+                endpoint_.on_native_control(message.get("action").as_string(""),
+                                            message.get("ms").as_int(-1));
             }
             return true;
         }
@@ -308,7 +325,8 @@ private:
                 requested = std::uint32_t{m.data[0]} | (std::uint32_t{m.data[1]} << 8) |
                             (std::uint32_t{m.data[2]} << 16) | (std::uint32_t{m.data[3]} << 24);
             }
-            const std::uint64_t n = std::min<std::uint64_t>(requested, static_cast<std::uint64_t>(std::max(local_rate_, 0)));
+            const std::uint64_t n = std::min<std::uint64_t>(
+                requested, static_cast<std::uint64_t>(std::max(local_rate_, 0)));
             const std::uint64_t frame = static_cast<std::uint64_t>(local_frame_bytes_);
             local_buffer_.resize(n * frame);
             const std::uint64_t got = std::min(local_decoder_->read(local_buffer_.data(), n), n);
@@ -330,10 +348,13 @@ private:
 #endif
         std::unique_lock lock(endpoint_.mutex);
         if (!is_sender()) return false;
-        if (endpoint_.discard_flushed && m.stream == static_cast<std::uint32_t>(endpoint_.flushed_stream)) return true;
+        if (endpoint_.discard_flushed &&
+            m.stream == static_cast<std::uint32_t>(endpoint_.flushed_stream))
+            return true;
         wait_for_room(lock);
         if (endpoint_.is_stopping() || !is_sender()) return false;
-        if (endpoint_.queue.queued_bytes() >= endpoint_.capacity()) return drop(lock, sends_too_far_ahead);
+        if (endpoint_.queue.queued_bytes() >= endpoint_.capacity())
+            return drop(lock, sends_too_far_ahead);
         QueueEntry entry;
         entry.type = QueueEntry::Audio;
         entry.stream = static_cast<std::int32_t>(m.stream);
@@ -356,7 +377,9 @@ private:
         const double limit = (away ? s.away_buffer_ms : s.buffer_ms) + 2000.0;
         while (!endpoint_.is_stopping()) {
             if (!is_sender() || endpoint_.pause_request) return;
-            if (endpoint_.queued_ms() < limit && endpoint_.queue.queued_bytes() < endpoint_.capacity() / 2) return;
+            if (endpoint_.queued_ms() < limit &&
+                endpoint_.queue.queued_bytes() < endpoint_.capacity() / 2)
+                return;
             endpoint_.cond.wait(lock);
         }
     }
@@ -405,7 +428,8 @@ private:
 
 }  // namespace
 
-void sender_session(Endpoint& endpoint, const std::shared_ptr<Conn>& conn, const std::string& name) {
+void sender_session(Endpoint& endpoint, const std::shared_ptr<Conn>& conn,
+                    const std::string& name) {
     SenderSession(endpoint, conn, name).run();
 }
 
