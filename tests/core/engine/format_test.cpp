@@ -181,6 +181,26 @@ TEST(SampleConverterPcm, ConvertsWholeChunksOfStereoFrames) {
     }
 }
 
+TEST(SampleConverterPcm, TwentyFourBitsWidenAtEveryLength) {
+    // Every length from one sample up, so both the block loop and its tail are covered.
+    for (std::uint64_t frames = 1; frames <= 24; ++frames) {
+        std::vector<std::uint8_t> in(frames * 6);
+        for (std::size_t i = 0; i < in.size(); ++i)
+            in[i] = static_cast<std::uint8_t>(i * 37 + frames);
+        SampleConverter converter;
+        converter.reset(pcm(24), S32_LE);
+        ByteVector out;
+        ASSERT_EQ(converter.convert(in.data(), frames, out), frames);
+        ASSERT_EQ(out.size(), frames * 8);
+        for (std::size_t s = 0; s < frames * 2; ++s) {
+            ASSERT_EQ(out[4 * s], 0) << frames << " frames, sample " << s;
+            ASSERT_EQ(out[4 * s + 1], in[3 * s]) << frames << " frames, sample " << s;
+            ASSERT_EQ(out[4 * s + 2], in[3 * s + 1]) << frames << " frames, sample " << s;
+            ASSERT_EQ(out[4 * s + 3], in[3 * s + 2]) << frames << " frames, sample " << s;
+        }
+    }
+}
+
 // Four steps of stereo DSD: left bytes 10 11 12 13, right bytes 20 21 22 23, in both wire
 // layouts, and what every target makes of them.
 const std::string steps_u8 = "\x10\x20\x11\x21\x12\x22\x13\x23";
