@@ -1,0 +1,2 @@
+// GUIDs are defined once in the simulation library; nothing to instantiate here.
+#pragma once

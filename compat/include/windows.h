@@ -1,0 +1,146 @@
+// The subset of the Windows API that the programs call, for building them on other systems.
+// Names, signatures and values are those of the Windows SDK; wide strings hold UTF-16 code
+// units, one per wchar_t, as everywhere in this project.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+
+using BYTE = std::uint8_t;
+using WORD = std::uint16_t;
+using DWORD = std::uint32_t;
+using UINT = unsigned int;
+using UINT32 = std::uint32_t;
+using UINT64 = std::uint64_t;
+using LONG = std::int32_t;
+using ULONG = std::uint32_t;
+using LONGLONG = std::int64_t;
+using ULONGLONG = std::uint64_t;
+using BOOL = int;
+using HRESULT = std::int32_t;
+using WCHAR = wchar_t;
+using LPWSTR = wchar_t*;
+using LPCWSTR = const wchar_t*;
+using LPVOID = void*;
+using LPDWORD = DWORD*;
+using HANDLE = void*;
+
+#define TRUE 1
+#define FALSE 0
+#define WINAPI
+#define STDMETHODCALLTYPE
+
+struct GUID {
+    std::uint32_t Data1;
+    std::uint16_t Data2;
+    std::uint16_t Data3;
+    std::uint8_t Data4[8];
+};
+inline bool operator==(const GUID& a, const GUID& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+using IID = GUID;
+using CLSID = GUID;
+using REFIID = const IID&;
+using REFCLSID = const CLSID&;
+using REFGUID = const GUID&;
+using LPCGUID = const GUID*;
+
+#define S_OK ((HRESULT)0)
+#define S_FALSE ((HRESULT)1)
+#define E_NOTIMPL ((HRESULT)0x80004001)
+#define E_NOINTERFACE ((HRESULT)0x80004002)
+#define E_POINTER ((HRESULT)0x80004003)
+#define E_FAIL ((HRESULT)0x80004005)
+#define E_OUTOFMEMORY ((HRESULT)0x8007000E)
+#define E_INVALIDARG ((HRESULT)0x80070057)
+#define E_NOTFOUND ((HRESULT)0x80070490)
+#define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154)
+#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
+#define FAILED(hr) (((HRESULT)(hr)) < 0)
+
+struct IUnknown {
+    virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;
+    virtual ULONG AddRef() = 0;
+    virtual ULONG Release() = 0;
+
+  protected:
+    ~IUnknown() = default;
+};
+
+// Events and waits.
+#define INFINITE 0xFFFFFFFFu
+#define WAIT_OBJECT_0 0u
+#define WAIT_TIMEOUT 258u
+#define WAIT_FAILED 0xFFFFFFFFu
+HANDLE CreateEventW(void* attributes, BOOL manual_reset, BOOL initial_state, LPCWSTR name);
+BOOL SetEvent(HANDLE event);
+DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+BOOL CloseHandle(HANDLE handle);
+void Sleep(DWORD milliseconds);
+ULONGLONG GetTickCount64();
+
+// System and console.
+#define MAX_COMPUTERNAME_LENGTH 15
+#define CP_UTF8 65001
+BOOL GetComputerNameW(LPWSTR buffer, LPDWORD size);
+BOOL SetConsoleOutputCP(UINT code_page);
+
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+struct WIN32_FILE_ATTRIBUTE_DATA {
+    DWORD dwFileAttributes;
+    FILETIME ftCreationTime;
+    FILETIME ftLastAccessTime;
+    FILETIME ftLastWriteTime;
+    DWORD nFileSizeHigh;
+    DWORD nFileSizeLow;
+};
+enum GET_FILEEX_INFO_LEVELS { GetFileExInfoStandard, GetFileExMaxInfoLevel };
+BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID information);
+
+// The runtime library's wide and 64-bit time calls.
+using __time64_t = std::int64_t;
+FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream);
+__time64_t _time64(__time64_t* out);
+char* _ctime64(const __time64_t* time);
+
+// COM.
+#define COINIT_MULTITHREADED 0x0
+#define CLSCTX_INPROC_SERVER 0x1
+#define CLSCTX_ALL 0x17
+#define STGM_READ 0x0
+HRESULT CoInitializeEx(LPVOID reserved, DWORD co_init);
+void CoUninitialize();
+HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
+                         LPVOID* object);
+LPVOID CoTaskMemAlloc(std::size_t size);
+void CoTaskMemFree(LPVOID memory);
+
+// Property values: only the string kind is ever produced.
+using VARTYPE = std::uint16_t;
+#define VT_EMPTY 0
+#define VT_LPWSTR 31
+struct PROPERTYKEY {
+    GUID fmtid;
+    DWORD pid;
+};
+using REFPROPERTYKEY = const PROPERTYKEY&;
+struct PROPVARIANT {
+    VARTYPE vt;
+    WORD wReserved1, wReserved2, wReserved3;
+    union {
+        LPWSTR pwszVal;
+        ULONGLONG uhVal;
+    };
+};
+#define PropVariantInit(p) std::memset((p), 0, sizeof(PROPVARIANT))
+HRESULT PropVariantClear(PROPVARIANT* value);
+
+struct IPropertyStore : IUnknown {
+    virtual HRESULT GetValue(REFPROPERTYKEY key, PROPVARIANT* value) = 0;
+};

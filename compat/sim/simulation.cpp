@@ -1,0 +1,58 @@
+#include "simulation.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+namespace compat {
+
+DeviceState::DeviceState(DeviceConfig device_config)
+    : config(std::move(device_config)),
+      volume(static_cast<float>(std::clamp(config.volume, 0.0, 1.0))),
+      muted(config.muted),
+      initialize_errors_left(config.initialize_error_count) {}
+
+DeviceState::~DeviceState() {
+    if (capture_file) std::fclose(capture_file);
+}
+
+bool DeviceState::takes(int rate, int container_bits, int valid_bits) const {
+    const auto& rates = config.rates;
+    const auto& layouts = config.layouts;
+    return std::find(rates.begin(), rates.end(), rate) != rates.end() &&
+           std::find(layouts.begin(), layouts.end(), std::pair{container_bits, valid_bits}) !=
+               layouts.end();
+}
+
+void DeviceState::capture(const BYTE* data, std::size_t size) {
+    if (config.capture.empty() || size == 0) return;
+    std::lock_guard lock(mutex);
+    if (!capture_file) capture_file = std::fopen(config.capture.c_str(), "ab");
+    if (!capture_file) return;
+    std::fwrite(data, 1, size, capture_file);
+    std::fflush(capture_file);
+}
+
+std::shared_ptr<const Simulation> current_simulation() {
+    static std::mutex mutex;
+    static std::string loaded_path;
+    static std::shared_ptr<const Simulation> current;
+    std::lock_guard lock(mutex);
+    const char* variable = std::getenv("ONDELLE_SIM");
+    const std::string path = variable ? variable : "";
+    if (current && path == loaded_path) return current;
+    auto simulation = std::make_shared<Simulation>();
+    if (!path.empty()) {
+        std::string error;
+        if (!load_simulation_config(path, simulation->config, error)) {
+            std::fprintf(stderr, "simulation: ONDELLE_SIM: %s\n", error.c_str());
+            std::exit(3);
+        }
+    }
+    for (const auto& device : simulation->config.render_devices)
+        simulation->devices.push_back(std::make_shared<DeviceState>(device));
+    loaded_path = path;
+    current = std::move(simulation);
+    return current;
+}
+
+}  // namespace compat

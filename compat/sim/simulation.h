@@ -1,0 +1,46 @@
+// The simulated machine's state that outlives any one COM object: each render device's
+// volume, exclusive use, pending injected failures and capture file.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "config.h"
+
+namespace compat {
+
+struct DeviceState {
+    explicit DeviceState(DeviceConfig config);
+    ~DeviceState();
+    DeviceState(const DeviceState&) = delete;
+    DeviceState& operator=(const DeviceState&) = delete;
+
+    bool takes(int rate, int container_bits, int valid_bits) const;
+    // Appends what the device consumed to the capture file, if one is configured.
+    void capture(const BYTE* data, std::size_t size);
+
+    const DeviceConfig config;
+
+    std::mutex mutex;  // guards everything below
+    float volume;
+    bool muted;
+    bool held_exclusively = false;
+    bool misaligned_done = false;
+    int initialize_errors_left;
+    std::FILE* capture_file = nullptr;
+};
+
+struct Simulation {
+    SimulationConfig config;
+    std::vector<std::shared_ptr<DeviceState>> devices;
+};
+
+// The machine described by ONDELLE_SIM now; read again whenever that variable names another
+// file. Devices already handed out keep their state.
+std::shared_ptr<const Simulation> current_simulation();
+
+}  // namespace compat

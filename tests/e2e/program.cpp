@@ -1,0 +1,150 @@
+#include "e2e/program.h"
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+extern char** environ;
+
+namespace ondelle::test {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ondelle-e2e-XXXXXX").string();
+    if (mkdtemp(pattern.data())) path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+}
+
+std::string read_file(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void write_file(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+int free_port() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+Program::Program(const TempDir& dir, std::vector<std::string> arguments,
+                 const std::string& sim_json) {
+    static int serial = 0;
+    const std::string tag = std::to_string(++serial);
+    out_path_ = dir.path("out" + tag + ".txt");
+    err_path_ = dir.path("err" + tag + ".txt");
+    std::vector<std::string> environment;
+    for (char** entry = environ; *entry; ++entry)
+        if (std::string(*entry).rfind("ONDELLE_SIM=", 0) != 0) environment.emplace_back(*entry);
+    if (!sim_json.empty()) {
+        const std::string sim_path = dir.path("sim" + tag + ".json");
+        write_file(sim_path, sim_json);
+        environment.push_back("ONDELLE_SIM=" + sim_path);
+    }
+    arguments.insert(arguments.begin(), ONDELLE_WASAPI_PATH);
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (auto& entry : environment)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
+    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+}
+
+Program::~Program() {
+    if (pid_ > 0 && status_ == -1) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+}
+
+std::string Program::out() const {
+    return read_file(out_path_);
+}
+std::string Program::err() const {
+    return read_file(err_path_);
+}
+
+namespace {
+bool wait_for_text(const std::string& path, const std::string& text,
+                   std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (read_file(path).find(text) != std::string::npos) return true;
+        std::this_thread::sleep_for(20ms);
+    }
+    return read_file(path).find(text) != std::string::npos;
+}
+}  // namespace
+
+bool Program::wait_for_out(const std::string& text, std::chrono::milliseconds timeout) const {
+    return wait_for_text(out_path_, text, timeout);
+}
+
+bool Program::wait_for_err(const std::string& text, std::chrono::milliseconds timeout) const {
+    return wait_for_text(err_path_, text, timeout);
+}
+
+int Program::wait_exit(std::chrono::milliseconds timeout) {
+    if (pid_ <= 0) return -1;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (status_ == -1) {
+        int status = 0;
+        const pid_t done = waitpid(pid_, &status, WNOHANG);
+        if (done == pid_) {
+            status_ = status;
+            break;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return -1;
+        std::this_thread::sleep_for(10ms);
+    }
+    return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1;
+}
+
+void Program::send_signal(int signal) {
+    if (pid_ > 0 && status_ == -1) kill(pid_, signal);
+}
+
+Finished run_program(const std::vector<std::string>& arguments, const std::string& sim_json) {
+    TempDir dir;
+    Program program(dir, arguments, sim_json);
+    const int code = program.wait_exit(20s);
+    return {code, program.out(), program.err()};
+}
+
+}  // namespace ondelle::test

@@ -1,0 +1,66 @@
+// Runs the built ondelle-wasapi as a child process with a simulated machine, its standard
+// output and error kept in files, every wait bounded in time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <string>
+#include <vector>
+
+namespace ondelle::test {
+
+using namespace std::chrono_literals;
+
+// A folder of its own for one test: the simulation file, captures, logs.
+class TempDir {
+  public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path(const std::string& name) const { return path_ + "/" + name; }
+
+  private:
+    std::string path_;
+};
+
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& text);
+
+// A TCP port nobody listens on now.
+int free_port();
+
+class Program {
+  public:
+    // Starts the program with arguments; sim_json, when not empty, becomes its ONDELLE_SIM.
+    Program(const TempDir& dir, std::vector<std::string> arguments,
+            const std::string& sim_json = "");
+    ~Program();  // kills what still runs
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+
+    std::string out() const;
+    std::string err() const;
+    bool wait_for_out(const std::string& text, std::chrono::milliseconds timeout = 10s) const;
+    bool wait_for_err(const std::string& text, std::chrono::milliseconds timeout = 10s) const;
+    // The exit code, or -1 when it does not end in time (or ended by a signal).
+    int wait_exit(std::chrono::milliseconds timeout = 10s);
+    void send_signal(int signal);
+
+  private:
+    std::string out_path_;
+    std::string err_path_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+// Runs to its end: {exit code, standard output, standard error}.
+struct Finished {
+    int code;
+    std::string out;
+    std::string err;
+};
+Finished run_program(const std::vector<std::string>& arguments, const std::string& sim_json = "");
+
+}  // namespace ondelle::test

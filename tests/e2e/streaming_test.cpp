@@ -1,0 +1,268 @@
+// Streams through ondelle-wasapi onto simulated devices, checked byte for byte against what
+// the device consumed, with the volume kinds, the injected device failures and shutdown.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "e2e/program.h"
+#include "helpers/peer.h"
+
+namespace ondelle::test {
+namespace {
+
+const std::string hello = R"({"t":"hello","proto":2,"sender":{"id":"s1","name":"One"}})";
+
+std::string start_message(int stream, const std::string& kind, int rate, int bits) {
+    return R"({"t":"start","stream":)" + std::to_string(stream) + R"(,"format":{"kind":")" + kind +
+           R"(","rate":)" + std::to_string(rate) + R"(,"bits":)" + std::to_string(bits) +
+           R"(,"channels":2,"codec":"pcm"}})";
+}
+
+// Wire audio without a zero byte, so that it stands out from the device's silence.
+std::string pattern(std::size_t bytes) {
+    std::string s(bytes, '\0');
+    for (std::size_t i = 0; i < bytes; ++i)
+        s[i] = static_cast<char>(1 + (i * 37 + i / 7) % 255);
+    return s;
+}
+
+// Samples of `bytes` wire bytes each, widened into `container` bytes, left-justified.
+std::string widen(const std::string& wire, std::size_t bytes, std::size_t container) {
+    std::string out;
+    for (std::size_t at = 0; at + bytes <= wire.size(); at += bytes)
+        out += std::string(container - bytes, '\0') + wire.substr(at, bytes);
+    return out;
+}
+
+// DSD bytes, one per channel per wire frame, in DoP frames of 24 bits: the later byte low,
+// the earlier in the middle, the marker on top, 0x05 and 0xFA by turns.
+std::string dop(const std::string& wire, std::size_t container) {
+    std::string out;
+    for (std::size_t frame = 0; frame + 4 <= wire.size(); frame += 4) {
+        const char marker = (frame / 4) % 2 == 0 ? '\x05' : '\xFA';
+        for (int channel = 0; channel < 2; ++channel) {
+            if (container == 4) out += '\0';
+            out += wire[frame + 2 + channel];
+            out += wire[frame + channel];
+            out += marker;
+        }
+    }
+    return out;
+}
+
+// The stream must appear once, with nothing but silence around it.
+void expect_played_alone(const std::string& captured, const std::string& expected) {
+    const auto at = captured.find(expected);
+    ASSERT_NE(at, std::string::npos) << "captured " << captured.size() << " bytes";
+    EXPECT_EQ(captured.substr(0, at).find_first_not_of('\0'), std::string::npos);
+    EXPECT_EQ(captured.substr(at + expected.size()).find_first_not_of('\0'), std::string::npos);
+}
+
+std::string device_json(const std::string& extra) {
+    return R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,"speed":4)" +
+           extra + "}]}";
+}
+
+class Streaming : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("ONDELLE_PRIVATE_NET"))
+            GTEST_SKIP() << "the program advertises: run in the private test namespace";
+    }
+
+    // Starts the program on one device (speed 4, capturing) with the arguments.
+    void start(const std::string& device_extra, std::vector<std::string> arguments = {}) {
+        port = free_port();
+        capture = dir.path("capture.raw");
+        arguments.insert(arguments.end(), {"--port", std::to_string(port)});
+        program = std::make_unique<Program>(
+            dir, arguments, device_json(R"(,"capture":")" + capture + "\"" + device_extra));
+        ASSERT_TRUE(program->wait_for_out("Ondelle endpoint")) << program->err();
+        sender = std::make_unique<Peer>(Peer::hello(port, hello));
+        ASSERT_TRUE(sender->connected());
+    }
+
+    // Sends one stream in 20 ms frames and waits until the endpoint says it was heard.
+    void play(const std::string& kind, int rate, int bits, const std::string& audio,
+              int frame_bytes) {
+        ASSERT_TRUE(sender->send_json(start_message(1, kind, rate, bits)));
+        const std::size_t chunk = std::size_t(rate / 50) * frame_bytes / (kind == "dsd" ? 8 : 1);
+        for (std::size_t at = 0; at < audio.size(); at += chunk)
+            ASSERT_TRUE(sender->send_audio(1, audio.substr(at, chunk)));
+        ASSERT_TRUE(sender->send_json(R"({"t":"end","stream":1})"));
+        EXPECT_EQ(sender->read_message("ended", 20s), R"({"t":"ended","stream":1})")
+            << program->err();
+    }
+
+    void stop_with_exit_zero() {
+        program->send_signal(SIGINT);
+        EXPECT_EQ(program->wait_exit(), 0) << program->err();
+    }
+
+    TempDir dir;
+    int port = 0;
+    std::string capture;
+    std::unique_ptr<Program> program;
+    std::unique_ptr<Peer> sender;
+};
+
+struct PcmCase {
+    const char* name;
+    std::string layouts;
+    int bits;
+    std::size_t container;  // bytes per sample on the device
+    std::string line;
+};
+
+class PcmStreams : public Streaming, public testing::WithParamInterface<PcmCase> {};
+
+TEST_P(PcmStreams, ReachTheDeviceByteExact) {
+    const auto& c = GetParam();
+    start(R"(,"rates":[48000],"layouts":)" + c.layouts);
+    const int sample_bytes = c.bits / 8;
+    const std::string audio = pattern(48000 / 2 * 2 * sample_bytes);  // half a second
+    play("pcm", 48000, c.bits, audio, 2 * sample_bytes);
+    stop_with_exit_zero();
+    expect_played_alone(read_file(capture), widen(audio, sample_bytes, c.container));
+    EXPECT_NE(program->err().find(c.line), std::string::npos) << program->err();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layouts, PcmStreams,
+    testing::Values(
+        PcmCase{"SixteenInSixteen", R"(["16/16"])", 16, 2,
+                "ondelle-wasapi: PCM 48000 Hz 16-bit \xe2\x86\x92 16-in-16 (buffer 480 frames)\n"},
+        PcmCase{"SixteenWidenedToTwentyFourInThirtyTwo", R"(["24/32"])", 16, 4,
+                "PCM 48000 Hz 16-bit \xe2\x86\x92 24-in-32 (buffer 480 frames)\n"},
+        PcmCase{"TwentyFourInTwentyFour", R"(["16/16","24/24"])", 24, 3,
+                "PCM 48000 Hz 24-bit \xe2\x86\x92 24-in-24"},
+        PcmCase{"ThirtyTwoInThirtyTwo", R"(["24/32","32/32"])", 32, 4,
+                "PCM 48000 Hz 32-bit \xe2\x86\x92 32-in-32"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Streaming, DsdTravelsAsDopWithAlternatingMarkers) {
+    start(R"(,"rates":[176400],"layouts":["24/24"])", {"--dop"});
+    const std::string audio = pattern(2822400 / 8 / 2 * 2);  // half a second, two channels
+    play("dsd", 2822400, 1, audio, 2);
+    stop_with_exit_zero();
+    const std::string expected = dop(audio, 3);
+    expect_played_alone(read_file(capture), expected);
+    EXPECT_NE(program->err().find("ondelle-wasapi: DSD64 \xe2\x86\x92 DoP 24-in-24 at 176400 Hz\n"),
+              std::string::npos)
+        << program->err();
+}
+
+TEST_F(Streaming, SharedModeGoesThroughTheMixer) {
+    start(R"(,"mix_rate":44100)", {"--mix"});
+    const std::string audio = pattern(44100 / 2 * 4);
+    play("pcm", 44100, 16, audio, 4);
+    stop_with_exit_zero();
+    expect_played_alone(read_file(capture), audio);
+    EXPECT_NE(program->err().find("16-in-16 (buffer 4410 frames, Windows' mixer)"),
+              std::string::npos)
+        << program->err();
+}
+
+struct GainCase {
+    const char* name;
+    std::string device;
+    double gain;
+};
+
+class SoftwareVolume : public Streaming, public testing::WithParamInterface<GainCase> {};
+
+TEST_P(SoftwareVolume, ScalesTwentyFourBitSamplesInThirtyTwo) {
+    const auto& c = GetParam();
+    start(R"(,"rates":[48000],"layouts":["24/32"],"hardware_volume":false)" + c.device,
+          {"--follow-system"});
+    std::string audio;
+    const std::int32_t value = 0x7FFFFF;  // full scale, then its negative
+    for (int i = 0; i < 48000 / 2; ++i)
+        for (const std::int32_t sample : {value, -value}) {
+            audio += char(sample & 0xFF);
+            audio += char((sample >> 8) & 0xFF);
+            audio += char((sample >> 16) & 0xFF);
+        }
+    play("pcm", 48000, 24, audio, 6);
+    stop_with_exit_zero();
+    const std::string captured = read_file(capture);
+    std::size_t loud = 0;
+    for (std::size_t at = 0; at + 4 <= captured.size(); at += 4) {
+        std::int32_t sample;
+        std::memcpy(&sample, captured.data() + at, 4);
+        EXPECT_EQ(sample & 0xFF, 0) << "the low byte of 24-in-32 stays empty";
+        const double expected = (sample < 0 ? -value : value) * c.gain;
+        if (sample == 0) continue;
+        ++loud;
+        EXPECT_NEAR(sample >> 8, expected, 1.5);
+    }
+    EXPECT_EQ(loud, c.gain > 0 ? 48000u : 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Levels, SoftwareVolume,
+                         testing::Values(GainCase{"Half", R"(,"volume":0.5)", 0.5},
+                                         GainCase{"Muted", R"(,"muted":true)", 0.0}),
+                         [](const auto& info) { return info.param.name; });
+
+TEST_F(Streaming, SenderThatJustConnectedCannotRaiseTheVolume) {
+    start(R"(,"volume":0.3)");
+    ASSERT_TRUE(sender->send_json(R"({"t":"volume","value":80})"));
+    EXPECT_EQ(sender->read_message("volume"), R"({"t":"volume","value":30,"muted":false})");
+    EXPECT_TRUE(program->wait_for_err(
+        "ondelle-wasapi: volume 80 from a sender that just connected: kept at 30\n"));
+    // Muting is always allowed; a raise while muted is then refused naming the mute.
+    ASSERT_TRUE(sender->send_json(R"({"t":"volume","muted":true})"));
+    ASSERT_TRUE(sender->send_json(R"({"t":"volume","value":20})"));
+    EXPECT_TRUE(program->wait_for_err(
+        "ondelle-wasapi: volume 20 from a sender that just connected: kept at 30 muted\n"));
+    stop_with_exit_zero();
+}
+
+TEST_F(Streaming, ExclusiveFailureReachesTheSenderAsDeviceError) {
+    start(R"(,"initialize_error":"0x8889000a","initialize_error_count":1)");
+    ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 44100, 16)));
+    ASSERT_TRUE(sender->send_audio(1, pattern(44100 / 50 * 4)));
+    EXPECT_EQ(sender->read_message("error"),
+              R"j({"t":"error","code":"device","message":"exclusive mode failed (0x8889000a)"})j");
+    stop_with_exit_zero();
+}
+
+TEST_F(Streaming, MisalignedBufferIsRetriedWithTheAlignedPeriod) {
+    start(R"(,"rates":[44100],"layouts":["16/16"],"misaligned_once":true)");
+    const std::string audio = pattern(44100 / 2 * 4);
+    play("pcm", 44100, 16, audio, 4);
+    stop_with_exit_zero();
+    expect_played_alone(read_file(capture), audio);
+    // 10 ms at 44100 Hz is 441 frames; the driver wants whole blocks of 128.
+    EXPECT_NE(program->err().find("16-in-16 (buffer 512 frames)"), std::string::npos)
+        << program->err();
+}
+
+TEST_F(Streaming, StalledDeviceIsReportedOnceAfterTwoSeconds) {
+    start(R"(,"stall_after_ms":100)");
+    ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 44100, 16)));
+    for (int i = 0; i < 25; ++i)
+        ASSERT_TRUE(sender->send_audio(1, pattern(44100 / 50 * 4)));
+    const std::string line =
+        "ondelle-wasapi: the device asked for no samples for 2 s while playing (its driver "
+        "stopped)\n";
+    EXPECT_TRUE(program->wait_for_err(line, 15s));
+    std::this_thread::sleep_for(2500ms);
+    const std::string err = program->err();
+    EXPECT_EQ(err.find(line), err.rfind(line)) << "printed once";
+    stop_with_exit_zero();
+}
+
+TEST_F(Streaming, SignalWhilePlayingEndsCleanly) {
+    start("");
+    ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 96000, 24)));
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(sender->send_audio(1, pattern(96000 / 50 * 6)));
+    ASSERT_TRUE(program->wait_for_err("PCM 96000 Hz 24-bit"));
+    stop_with_exit_zero();
+    EXPECT_TRUE(sender->wait_closed());
+}
+
+}  // namespace
+}  // namespace ondelle::test

@@ -1,0 +1,12 @@
+#pragma once
+
+#include <string>
+
+namespace ondelle {
+
+// Sends standard error to path: started afresh once it has grown past 1 MiB, appended to
+// otherwise, with a header naming the device text, the port and the time. Nothing happens
+// when it cannot be opened.
+void redirect_errors_to_log(const std::string& path, const std::string& device, int port);
+
+}  // namespace ondelle

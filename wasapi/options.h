@@ -1,0 +1,31 @@
+// The command line of ondelle-wasapi.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace ondelle {
+
+struct Options {
+    std::string device;
+    std::string name;
+    int port = 4720;
+    bool dop = false;
+    int buffer_ms = 2000;
+    int away_buffer_ms = 0;
+    int away_burst_ms = 0;
+    std::string flac;  // empty: the core's default
+    std::string local_sender;
+    bool follow_system = false;
+    bool mix = false;
+    bool any_address = false;
+    std::string log;
+    bool list = false;
+};
+
+extern const char* const usage_text;
+
+// arguments[0] is the program. False at the first argument that is no option.
+bool parse_options(const std::vector<std::string>& arguments, Options& options);
+
+}  // namespace ondelle

@@ -1,0 +1,309 @@
+#include "wasapi_sink.h"
+
+#include <avrt.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+
+#include "com_thread.h"
+#include "console.h"
+#include "software_gain.h"
+#include "support/thread.h"
+
+namespace ondelle {
+namespace {
+
+constexpr DWORD exclusive_flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
+constexpr DWORD shared_flags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
+                               AUDCLNT_STREAMFLAGS_SRC_DEFAULT_QUALITY |
+                               AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
+constexpr REFERENCE_TIME shared_buffer_duration = 1000000;  // 100 ms
+constexpr std::uint32_t stall_timeouts = 10;                // of 200 ms each
+
+}  // namespace
+
+WasapiSink::WasapiSink(IMMDevice* device, const DeviceCaps* caps, bool shared, bool software_volume)
+    : device_(device), caps_(caps), shared_(shared), software_volume_(software_volume) {
+    Format initial;
+    converter_.reset(initial, S32_LE);
+}
+
+WasapiSink::~WasapiSink() = default;
+
+bool WasapiSink::open(const Format& format, std::string& error) {
+    initialize_com_for_thread();
+    const auto layout = find_device_format(*caps_, format);
+    if (!layout) {
+        error = "the device does not take this format as it is";
+        return false;
+    }
+    const std::int32_t device_rate = output_rate(format, layout->sample_type);
+    const std::int32_t frame_bytes = layout->container_bits / 4;
+    const WAVEFORMATEXTENSIBLE wave =
+        make_wave_format(device_rate, layout->container_bits, layout->valid_bits);
+    DeviceStream stream;
+    const HRESULT result = start_stream(wave, stream);
+    if (FAILED(result)) {
+        char text[64];
+        std::snprintf(text, sizeof text, "%s mode failed (0x%08lx)",
+                      shared_ ? "shared" : "exclusive",
+                      static_cast<unsigned long>(static_cast<std::uint32_t>(result)));
+        error = text;
+        close();
+        return false;
+    }
+    const std::uint32_t buffer_frames = stream.buffer_frames;
+
+    format_ = format;
+    sample_type_ = layout->sample_type;
+    valid_bits_ = layout->valid_bits;
+    converter_.reset(format, static_cast<SampleFormat>(sample_type_));
+    frame_factor_.store(dsd_bytes(sample_type_));
+    {
+        std::lock_guard lock(mutex_);
+        stream_ = std::move(stream);
+        device_rate_ = device_rate;
+        frame_bytes_ = frame_bytes;
+        const std::uint64_t ring_frames =
+            std::max<std::uint64_t>(4ull * buffer_frames, std::uint64_t(device_rate / 5));
+        ring_.assign(ring_frames * std::uint64_t(frame_bytes), 0);
+        timeouts_ = 0;
+        read_pos_ = fill_ = frames_released_ = audio_end_ = 0;
+        started_ = paused_ = false;
+    }
+    running_.store(true);
+    render_thread_ = start_thread([this] { render_main(); });
+
+    if (format.is_dsd()) {
+        print_error_line("ondelle-wasapi: " + dsd_rate_name(format.rate) +
+                         " \xe2\x86\x92"
+                         " DoP " +
+                         std::to_string(layout->valid_bits) + "-in-" +
+                         std::to_string(layout->container_bits) + " at " +
+                         std::to_string(device_rate) + " Hz");
+    } else {
+        print_error_line("ondelle-wasapi: PCM " + std::to_string(format.rate) + " Hz " +
+                         std::to_string(format.bits) +
+                         "-bit "
+                         "\xe2\x86\x92"
+                         " " +
+                         std::to_string(layout->valid_bits) + "-in-" +
+                         std::to_string(layout->container_bits) + " (buffer " +
+                         std::to_string(buffer_frames) + " frames" +
+                         (shared_ ? ", Windows' mixer" : "") + ")");
+    }
+    return true;
+}
+
+HRESULT WasapiSink::start_stream(const WAVEFORMATEXTENSIBLE& wave, DeviceStream& stream) const {
+    auto& client = stream.client;
+    const auto rate = std::int32_t(wave.Format.nSamplesPerSec);
+    HRESULT result = device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
+    REFERENCE_TIME default_period = 0;
+    REFERENCE_TIME minimum_period = 0;
+    if (SUCCEEDED(result)) result = client->GetDevicePeriod(&default_period, &minimum_period);
+    if (SUCCEEDED(result)) {
+        result = shared_
+                     ? client->Initialize(AUDCLNT_SHAREMODE_SHARED, shared_flags,
+                                          shared_buffer_duration, 0, &wave.Format, nullptr)
+                     : client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, exclusive_flags,
+                                          default_period, default_period, &wave.Format, nullptr);
+    }
+    if (result == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED && !shared_) {
+        // The driver wants a period that is a whole number of its blocks; it says how many
+        // frames that is, and a fresh client asks for exactly that.
+        UINT32 aligned_frames = 0;
+        result = client->GetBufferSize(&aligned_frames);
+        if (SUCCEEDED(result)) {
+            const auto period = REFERENCE_TIME(aligned_frames * 10000000.0 / rate + 0.5);
+            result = device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
+            if (SUCCEEDED(result))
+                result = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, exclusive_flags, period,
+                                            period, &wave.Format, nullptr);
+        }
+    }
+    if (FAILED(result)) return result;
+    stream.event = EventHandle::create_auto_reset();
+    if (!stream.event) return E_FAIL;
+    result = client->SetEventHandle(stream.event.get());
+    if (SUCCEEDED(result)) result = client->GetBufferSize(&stream.buffer_frames);
+    if (SUCCEEDED(result))
+        result = client->GetService(IID_IAudioRenderClient, stream.render_client.put_void());
+    if (SUCCEEDED(result)) result = client->GetService(IID_IAudioClock, stream.clock.put_void());
+    return result;
+}
+
+std::uint64_t WasapiSink::write(const std::uint8_t* data, std::uint64_t frames) {
+    scratch_.clear();
+    if (converter_.convert(data, frames, scratch_) == 0) return frames;
+    std::unique_lock lock(mutex_);
+    const std::uint64_t ring_size = ring_.size();
+    std::uint64_t copied = 0;
+    while (copied < scratch_.size()) {
+        cond_.wait(lock, [&] { return !running_.load() || fill_ < ring_size; });
+        if (!running_.load()) return 0;
+        const std::uint64_t write_pos = (read_pos_ + fill_) % ring_size;
+        const std::uint64_t n =
+            std::min({ring_size - fill_, scratch_.size() - copied, ring_size - write_pos});
+        std::memcpy(ring_.data() + write_pos, scratch_.data() + copied, n);
+        copied += n;
+        fill_ += n;
+        cond_.notify_all();
+    }
+    return frames;
+}
+
+void WasapiSink::stop_writer() {
+    {
+        std::lock_guard lock(mutex_);
+        running_.store(false);
+    }
+    cond_.notify_all();
+}
+
+void WasapiSink::pause(bool on) {
+    std::lock_guard lock(mutex_);
+    paused_ = on;
+    if (stream_.client && started_) {
+        if (on)
+            stream_.client->Stop();
+        else
+            stream_.client->Start();
+    }
+}
+
+void WasapiSink::flush() {
+    {
+        std::lock_guard lock(mutex_);
+        if (stream_.client) {
+            stream_.client->Stop();
+            stream_.client->Reset();
+        }
+        timeouts_ = 0;
+        read_pos_ = fill_ = frames_released_ = audio_end_ = 0;
+        started_ = false;
+        converter_.reset(format_, static_cast<SampleFormat>(sample_type_));
+    }
+    cond_.notify_all();
+}
+
+void WasapiSink::drain() {
+    for (int i = 0; i < 300; ++i) {
+        if (delay() == 0) return;
+        Sleep(10);
+    }
+}
+
+void WasapiSink::close() {
+    running_.store(false);
+    DeviceStream stream;
+    {
+        std::lock_guard lock(mutex_);
+        if (stream_.event) SetEvent(stream_.event.get());
+    }
+    cond_.notify_all();
+    if (render_thread_.joinable()) render_thread_.join();
+    {
+        std::lock_guard lock(mutex_);
+        stream = std::move(stream_);
+        stream_ = DeviceStream{};
+    }
+    if (stream.client) stream.client->Stop();
+    // The clock, then the render client, then the client, then the event.
+    stream.clock.reset();
+    stream.render_client.reset();
+    stream.client.reset();
+}
+
+std::int64_t WasapiSink::delay() {
+    std::lock_guard lock(mutex_);
+    if (!stream_.client || frame_bytes_ == 0) return 0;
+    const std::uint64_t queued = fill_ / std::uint64_t(frame_bytes_);
+    std::uint64_t played = 0;
+    UINT64 frequency = 0;
+    UINT64 position = 0;
+    const auto& clock = stream_.clock;
+    if (clock && SUCCEEDED(clock->GetFrequency(&frequency)) && frequency != 0 &&
+        SUCCEEDED(clock->GetPosition(&position, nullptr)))
+        played = std::uint64_t(double(device_rate_) * double(position) / double(frequency));
+    const std::uint64_t pending = audio_end_ > played ? audio_end_ - played : 0;
+    return std::int64_t((queued + pending) * std::uint64_t(frame_factor_.load()));
+}
+
+void WasapiSink::render_main() {
+    initialize_com_for_thread();
+    DWORD task_index = 0;
+    const HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &task_index);
+    const std::uint64_t buffer_bytes =
+        std::uint64_t(stream_.buffer_frames) * std::uint64_t(frame_bytes_);
+    const HANDLE event = stream_.event.get();
+    while (running_.load()) {
+        std::unique_lock lock(mutex_);
+        if (!started_) {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
+            cond_.wait_until(lock, deadline,
+                             [&] { return !running_.load() || fill_ >= buffer_bytes; });
+            if (running_.load() && fill_ >= buffer_bytes && !paused_) {
+                fill_period();
+                stream_.client->Start();
+                started_ = true;
+            }
+            continue;
+        }
+        lock.unlock();
+        const DWORD waited = WaitForSingleObject(event, 200);
+        lock.lock();
+        if (waited != WAIT_OBJECT_0) {
+            bool stalled = false;
+            if (started_ && !paused_) stalled = ++timeouts_ == stall_timeouts;
+            lock.unlock();
+            if (stalled)
+                print_error_line(
+                    "ondelle-wasapi: the device asked for no samples for 2 s while playing (its "
+                    "driver stopped)");
+            continue;
+        }
+        timeouts_ = 0;
+        if (running_.load() && started_ && !paused_) fill_period();
+    }
+    if (task) AvRevertMmThreadCharacteristics(task);
+}
+
+void WasapiSink::fill_period() {
+    const std::uint32_t buffer_frames = stream_.buffer_frames;
+    UINT32 frames = buffer_frames;
+    const auto frame_bytes = std::uint64_t(frame_bytes_);
+    if (shared_) {
+        UINT32 padding = 0;
+        if (SUCCEEDED(stream_.client->GetCurrentPadding(&padding)))
+            frames = padding < buffer_frames ? buffer_frames - padding : 0;
+        frames = UINT32(std::min<std::uint64_t>(frames, fill_ / frame_bytes));
+    }
+    BYTE* buffer = nullptr;
+    if (frames == 0 || FAILED(stream_.render_client->GetBuffer(frames, &buffer))) return;
+    const std::uint64_t wanted = std::uint64_t(frames) * frame_bytes;
+    const std::uint64_t k = std::min(fill_, wanted);
+    const std::uint64_t ring_size = ring_.size();
+    std::uint64_t copied = 0;
+    while (copied < k) {
+        const std::uint64_t n = std::min(k - copied, ring_size - read_pos_);
+        std::memcpy(buffer + copied, ring_.data() + read_pos_, n);
+        copied += n;
+        read_pos_ = (read_pos_ + n) % ring_size;
+    }
+    fill_ -= k;
+    if (software_volume_ && !format_.is_dsd())
+        apply_software_gain(buffer, k, sample_type_, valid_bits_, gain_.load(), dither_state_);
+    if (k < wanted) {
+        std::memset(buffer + k, 0, wanted - k);
+        if (started_) underruns_.fetch_add(1);
+    }
+    stream_.render_client->ReleaseBuffer(frames, 0);
+    if (k > 0) audio_end_ = frames_released_ + k / frame_bytes;
+    frames_released_ += frames;
+    cond_.notify_all();
+}
+
+}  // namespace ondelle

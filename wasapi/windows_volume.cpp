@@ -1,0 +1,129 @@
+#include "windows_volume.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+
+#include "com_thread.h"
+#include "console.h"
+#include "endpoint.h"
+#include "support/thread.h"
+#include "wasapi_sink.h"
+
+namespace ondelle {
+
+const char* volume_kind_text(VolumeKind kind) {
+    switch (kind) {
+        case VolumeKind::hardware:
+            return "the device's hardware volume";
+        case VolumeKind::mixer:
+            return "Windows' volume (its mixer)";
+        case VolumeKind::software:
+            return "Windows' volume, applied here";
+        case VolumeKind::fixed:
+            break;
+    }
+    return "fixed (the DAC's own knob)";
+}
+
+WindowsVolume::WindowsVolume(IMMDevice* device, bool mix, bool follow_system) {
+    const bool activated = SUCCEEDED(device->Activate(IID_IAudioEndpointVolume, CLSCTX_ALL, nullptr,
+                                                      volume_.put_void())) &&
+                           volume_;
+    if (!activated) volume_.reset();
+    DWORD support = 0;
+    if (activated && SUCCEEDED(volume_->QueryHardwareSupport(&support)) &&
+        (support & ENDPOINT_HARDWARE_SUPPORT_VOLUME))
+        kind_ = VolumeKind::hardware;
+    else if (mix)
+        kind_ = activated ? VolumeKind::mixer : VolumeKind::fixed;
+    else if (follow_system)
+        kind_ = activated ? VolumeKind::software : VolumeKind::fixed;
+    else
+        kind_ = VolumeKind::fixed;
+}
+
+WindowsVolume::~WindowsVolume() {
+    stop_following();
+}
+
+std::int32_t WindowsVolume::current_percent() const {
+    float scalar = 1.0f;
+    if (!volume_ || FAILED(volume_->GetMasterVolumeLevelScalar(&scalar))) scalar = 1.0f;
+    return std::int32_t(scalar * 100 + 0.5);
+}
+
+bool WindowsVolume::muted() const {
+    BOOL muted = FALSE;
+    if (!volume_ || FAILED(volume_->GetMute(&muted))) return false;
+    return muted != FALSE;
+}
+
+double WindowsVolume::gain() const {
+    if (!volume_) return 1.0;
+    BOOL muted = FALSE;
+    if (SUCCEEDED(volume_->GetMute(&muted)) && muted) return 0.0;
+    float level_db = 0;
+    if (SUCCEEDED(volume_->GetMasterVolumeLevel(&level_db)))
+        return std::min(std::pow(10.0, level_db / 20.0), 1.0);
+    return this->muted() ? 0.0 : 1.0;
+}
+
+void WindowsVolume::note_log_line(const std::string& line) {
+    if (line.rfind("sender: ", 0) == 0) sender_connected_ms_.store(std::int64_t(GetTickCount64()));
+}
+
+void WindowsVolume::apply_request(Endpoint& endpoint, WasapiSink* sink, std::int32_t volume,
+                                  bool mute) {
+    if (!volume_) return;
+    initialize_com_for_thread();
+    const std::int32_t current = current_percent();
+    const bool windows_muted = muted();
+    const std::int64_t since_sender = std::int64_t(GetTickCount64()) - sender_connected_ms_.load();
+    // A sender that has just connected may lower the volume or mute, never raise it: its
+    // first request is often a remembered level from another room.
+    if (since_sender <= 2999 && !mute && (volume > current + 2 || windows_muted)) {
+        print_error_line("ondelle-wasapi: volume " + std::to_string(volume) +
+                         " from a sender that just connected: kept at " + std::to_string(current) +
+                         (windows_muted ? " muted" : ""));
+        endpoint.report_volume(current, windows_muted);
+        return;
+    }
+    volume_->SetMasterVolumeLevelScalar(float(std::clamp(volume, 0, 100)) / 100, nullptr);
+    volume_->SetMute(mute ? TRUE : FALSE, nullptr);
+    if (kind_ == VolumeKind::software && sink) sink->store_gain(gain());
+}
+
+void WindowsVolume::start_following(Endpoint& endpoint, WasapiSink* sink) {
+    if (!volume_ || follower_.joinable()) return;
+    follower_ = start_thread([this, &endpoint, sink] { follow(endpoint, sink); });
+}
+
+void WindowsVolume::stop_following() {
+    {
+        std::lock_guard lock(stop_mutex_);
+        stop_ = true;
+    }
+    stop_cond_.notify_all();
+    if (follower_.joinable()) follower_.join();
+}
+
+bool WindowsVolume::pause_unless_stopped(std::chrono::milliseconds time) {
+    std::unique_lock lock(stop_mutex_);
+    return !stop_cond_.wait_for(lock, time, [this] { return stop_; });
+}
+
+void WindowsVolume::follow(Endpoint& endpoint, WasapiSink* sink) {
+    initialize_com_for_thread();
+    std::int32_t last = current_percent();
+    while (pause_unless_stopped(std::chrono::milliseconds(500))) {
+        const std::int32_t now = current_percent();
+        if (kind_ == VolumeKind::software && sink) sink->store_gain(gain());
+        const auto state = endpoint.volume_state();
+        if (now != last && !state.muted && std::abs(now - state.volume) >= 2)
+            endpoint.report_volume(now, false);
+        last = now;
+    }
+}
+
+}  // namespace ondelle
