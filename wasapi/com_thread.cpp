@@ -1,7 +1,8 @@
 #include "com_thread.h"
 
-#include <objbase.h>
 #include <windows.h>
+
+#include <objbase.h>
 
 namespace ondelle {
 

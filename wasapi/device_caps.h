@@ -1,8 +1,9 @@
 // What one render device takes, as start-up probed it, and how a stream maps onto it.
 #pragma once
 
-#include <mmreg.h>
 #include <windows.h>
+
+#include <mmreg.h>
 
 #include <cstdint>
 #include <map>

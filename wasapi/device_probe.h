@@ -2,8 +2,9 @@
 // table for the Windows mixer, and the listing of either.
 #pragma once
 
-#include <mmdeviceapi.h>
 #include <windows.h>
+
+#include <mmdeviceapi.h>
 
 #include <string>
 

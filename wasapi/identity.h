@@ -1,8 +1,9 @@
 // Who the endpoint says it is: names read from Windows and the identifier made of them.
 #pragma once
 
-#include <mmdeviceapi.h>
 #include <windows.h>
+
+#include <mmdeviceapi.h>
 
 #include <string>
 

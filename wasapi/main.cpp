@@ -1,7 +1,8 @@
 // ondelle-wasapi: makes one Windows render device an Ondelle endpoint.
+#include <windows.h>
+
 #include <audioclient.h>
 #include <mmdeviceapi.h>
-#include <windows.h>
 
 #include <atomic>
 #include <csignal>

@@ -3,9 +3,10 @@
 // class moves into the device buffer at every device event.
 #pragma once
 
+#include <windows.h>
+
 #include <audioclient.h>
 #include <mmdeviceapi.h>
-#include <windows.h>
 
 #include <atomic>
 #include <condition_variable>

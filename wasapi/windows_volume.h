@@ -2,9 +2,10 @@
 // has, the hooks the core calls, and the thread that follows changes made in Windows.
 #pragma once
 
+#include <windows.h>
+
 #include <endpointvolume.h>
 #include <mmdeviceapi.h>
-#include <windows.h>
 
 #include <atomic>
 #include <condition_variable>

@@ -31,3 +31,6 @@ ondelle_build_packages=(
     iproute2 util-linux
     python3 python3-zeroconf bind9-dnsutils
 )
+
+# What building and running ondelle-wasapi needs.
+ondelle_run_packages=(cmake ninja-build g++ pkg-config libflac-dev)
