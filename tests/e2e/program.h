@@ -47,6 +47,7 @@ class Program {
     // The exit code, or -1 when it does not end in time (or ended by a signal).
     int wait_exit(std::chrono::milliseconds timeout = 10s);
     void send_signal(int signal);
+    pid_t pid() const { return pid_; }
 
   private:
     std::string out_path_;

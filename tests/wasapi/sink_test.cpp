@@ -50,7 +50,8 @@ TEST(DeviceLayout, FirstLayoutTheStreamConvertsInto) {
                                            {pcm(96000, 16), 0, 0},
                                            {dsd64(), 24, 24}}) {
         const auto layout = find_device_format(caps, c.format);
-        SCOPED_TRACE(c.format.kind + std::to_string(c.format.rate) + "/" + std::to_string(c.format.bits));
+        SCOPED_TRACE(c.format.kind + std::to_string(c.format.rate) + "/" +
+                     std::to_string(c.format.bits));
         ASSERT_EQ(layout.has_value(), c.container != 0);
         if (!layout) continue;
         EXPECT_EQ(layout->container_bits, c.container);
@@ -142,7 +143,8 @@ TEST_F(SimulatedDevice, WriteToAFullPausedSinkWaitsUntilClose) {
     ASSERT_TRUE(sink_->open(pcm(48000, 16), error)) << error;
     sink_->pause(true);
     const std::vector<std::uint8_t> second(48000 * 4, 0x22);
-    auto writer = std::async(std::launch::async, [&] { return sink_->write(second.data(), 48000); });
+    auto writer =
+        std::async(std::launch::async, [&] { return sink_->write(second.data(), 48000); });
     EXPECT_EQ(writer.wait_for(300ms), std::future_status::timeout) << "the ring holds 200 ms";
     sink_->close();
     ASSERT_EQ(writer.wait_for(5s), std::future_status::ready);

@@ -47,7 +47,8 @@ TEST(SoftwareGain, HalvesTwentyFourInThirtyTwoKeepingTheLowByteEmpty) {
     EXPECT_NEAR(s32_at(bytes, 0) >> 8, 0x3FFFFF, 1);
     EXPECT_NEAR(s32_at(bytes, 1) >> 8, -0x400000, 1);
     EXPECT_NEAR(s32_at(bytes, 2) >> 8, 0, 1);
-    for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(s32_at(bytes, i) & 0xFF, 0);
+    for (std::size_t i = 0; i < 3; ++i)
+        EXPECT_EQ(s32_at(bytes, i) & 0xFF, 0);
     EXPECT_NE(state, 22222u) << "the dither generator moves on";
 }
 
@@ -62,7 +63,8 @@ TEST(SoftwareGain, PacksSixteenAndTwentyFourBitSamplesInTheirOwnWidth) {
     std::vector<std::uint8_t> s24{0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F};
     apply_software_gain(s24.data(), s24.size(), S24_3LE, 24, 0.5, state);
     const auto read24 = [&](std::size_t at) {
-        return std::int32_t(std::uint32_t(s24[at] | s24[at + 1] << 8 | s24[at + 2] << 16) << 8) >> 8;
+        return std::int32_t(std::uint32_t(s24[at] | s24[at + 1] << 8 | s24[at + 2] << 16) << 8) >>
+               8;
     };
     EXPECT_NEAR(read24(0), -0x400000, 1);
     EXPECT_NEAR(read24(3), 0x3FFFFF, 1);
