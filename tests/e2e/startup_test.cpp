@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 
 #include "e2e/program.h"
 
@@ -145,6 +146,8 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(Start, PrintsDeviceListingVolumeAndBannerThenStopsOnSignal) {
+    if (!std::getenv("ONDELLE_PRIVATE_NET"))
+        GTEST_SKIP() << "the program advertises: run in the private test namespace";
     TempDir dir;
     const int port = free_port();
     Program program(dir, {"--port", std::to_string(port)},
@@ -160,6 +163,8 @@ TEST(Start, PrintsDeviceListingVolumeAndBannerThenStopsOnSignal) {
 }
 
 TEST(Start, ChoosesByNameAndListsTheMixerRateWithMix) {
+    if (!std::getenv("ONDELLE_PRIVATE_NET"))
+        GTEST_SKIP() << "the program advertises: run in the private test namespace";
     TempDir dir;
     const int port = free_port();
     Program program(dir,
@@ -176,6 +181,8 @@ TEST(Start, ChoosesByNameAndListsTheMixerRateWithMix) {
 }
 
 TEST(Start, PortInUseExitsOne) {
+    if (!std::getenv("ONDELLE_PRIVATE_NET"))
+        GTEST_SKIP() << "the program advertises: run in the private test namespace";
     TempDir dir;
     const int port = free_port();
     Program first(dir, {"--port", std::to_string(port)});
@@ -199,6 +206,8 @@ struct VolumeKindCase {
 class VolumeKinds : public testing::TestWithParam<VolumeKindCase> {};
 
 TEST_P(VolumeKinds, FollowFromTheDeviceAndTheOptions) {
+    if (!std::getenv("ONDELLE_PRIVATE_NET"))
+        GTEST_SKIP() << "the program advertises: run in the private test namespace";
     const auto& c = GetParam();
     TempDir dir;
     auto arguments = c.arguments;
