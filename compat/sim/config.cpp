@@ -67,6 +67,11 @@ bool read_device(const ondelle::Json& json, DeviceConfig& device, std::string& e
     }
     device.misaligned_once = json.get("misaligned_once").as_bool(false);
     device.stall_after_ms = int(json.get("stall_after_ms").as_int(-1));
+    for (const auto& change : json.get("volume_changes").elements) {
+        device.volume_changes.push_back({int(change.get("after_ms").as_int(0)),
+                                         change.get("volume").as_double(1.0),
+                                         change.get("muted").as_bool(false)});
+    }
     if (device.period_ms <= 0 || device.speed <= 0 || device.mix_rate <= 0) {
         error = "period_ms, speed and mix_rate must be positive";
         return false;

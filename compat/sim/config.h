@@ -10,6 +10,13 @@
 
 namespace compat {
 
+// A change made in Windows' volume settings while the program runs.
+struct VolumeChange {
+    int after_ms = 0;  // after the device was first handed out
+    double volume = 1.0;
+    bool muted = false;
+};
+
 struct DeviceConfig {
     std::string name = "Speakers (Simulated DAC)";
     bool is_default = true;
@@ -32,6 +39,7 @@ struct DeviceConfig {
     int initialize_error_count = 0;
     bool misaligned_once = false;
     int stall_after_ms = -1;
+    std::vector<VolumeChange> volume_changes;
 };
 
 struct SimulationConfig {

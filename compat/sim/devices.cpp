@@ -52,6 +52,7 @@ class SimEndpointVolume final : public ComObject<IAudioEndpointVolume> {
     HRESULT GetMasterVolumeLevel(float* level_db) override {
         if (!level_db) return E_POINTER;
         std::lock_guard lock(device_->mutex);
+        device_->apply_volume_changes();
         // A plain 20·log10 taper down to the device's floor of −96 dB.
         *level_db =
             device_->volume > 0 ? std::max(-96.0f, 20.0f * std::log10(device_->volume)) : -96.0f;
@@ -60,6 +61,7 @@ class SimEndpointVolume final : public ComObject<IAudioEndpointVolume> {
     HRESULT GetMasterVolumeLevelScalar(float* level) override {
         if (!level) return E_POINTER;
         std::lock_guard lock(device_->mutex);
+        device_->apply_volume_changes();
         *level = device_->volume;
         return S_OK;
     }
@@ -71,6 +73,7 @@ class SimEndpointVolume final : public ComObject<IAudioEndpointVolume> {
     HRESULT GetMute(BOOL* mute) override {
         if (!mute) return E_POINTER;
         std::lock_guard lock(device_->mutex);
+        device_->apply_volume_changes();
         *mute = device_->muted ? TRUE : FALSE;
         return S_OK;
     }

@@ -32,6 +32,17 @@ void DeviceState::capture(const BYTE* data, std::size_t size) {
     std::fflush(capture_file);
 }
 
+void DeviceState::apply_volume_changes() {
+    const auto elapsed = std::chrono::steady_clock::now() - created;
+    const auto& changes = config.volume_changes;
+    while (volume_changes_done < changes.size() &&
+           elapsed >= std::chrono::milliseconds(changes[volume_changes_done].after_ms)) {
+        const auto& change = changes[volume_changes_done++];
+        volume = static_cast<float>(std::clamp(change.volume, 0.0, 1.0));
+        muted = change.muted;
+    }
+}
+
 std::shared_ptr<const Simulation> current_simulation() {
     static std::mutex mutex;
     static std::string loaded_path;

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -22,6 +23,8 @@ struct DeviceState {
     bool takes(int rate, int container_bits, int valid_bits) const;
     // Appends what the device consumed to the capture file, if one is configured.
     void capture(const BYTE* data, std::size_t size);
+    // Applies the configured volume changes whose time has come; under mutex.
+    void apply_volume_changes();
 
     const DeviceConfig config;
 
@@ -31,6 +34,8 @@ struct DeviceState {
     bool held_exclusively = false;
     bool misaligned_done = false;
     int initialize_errors_left;
+    std::size_t volume_changes_done = 0;
+    const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
     std::FILE* capture_file = nullptr;
 };
 

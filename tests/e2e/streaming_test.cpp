@@ -219,6 +219,12 @@ TEST_F(Streaming, SenderThatJustConnectedCannotRaiseTheVolume) {
     stop_with_exit_zero();
 }
 
+TEST_F(Streaming, VolumeChangedInWindowsReachesTheSender) {
+    start(R"(,"volume":0.3,"volume_changes":[{"after_ms":1500,"volume":0.6}])");
+    EXPECT_EQ(sender->read_message("volume", 5s), R"({"t":"volume","value":60,"muted":false})");
+    stop_with_exit_zero();
+}
+
 TEST_F(Streaming, ExclusiveFailureReachesTheSenderAsDeviceError) {
     start(R"(,"initialize_error":"0x8889000a","initialize_error_count":1)");
     ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 44100, 16)));
