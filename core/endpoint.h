@@ -228,6 +228,9 @@ class Endpoint {
     std::vector<ConnEntry> connections_;  // under the player lock
     std::thread player_thread_;
     std::thread status_thread_;
+    // Wakes the status thread only when the endpoint stops: on the shared condition it would
+    // wake for every chunk that moves through the queue.
+    std::condition_variable status_wake_;
 };
 
 }  // namespace ondelle

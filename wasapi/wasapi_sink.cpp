@@ -30,7 +30,11 @@ WasapiSink::WasapiSink(IMMDevice* device, const DeviceCaps* caps, bool shared, b
     converter_.reset(initial, S32_LE);
 }
 
-WasapiSink::~WasapiSink() = default;
+WasapiSink::~WasapiSink() {
+    // Closing is the owner's job; this only keeps a forgotten close from ending the process
+    // with a running thread.
+    if (render_thread_.joinable()) close();
+}
 
 bool WasapiSink::open(const Format& format, std::string& error) {
     initialize_com_for_thread();
@@ -142,7 +146,14 @@ std::uint64_t WasapiSink::write(const std::uint8_t* data, std::uint64_t frames) 
     const std::uint64_t ring_size = ring_.size();
     std::uint64_t copied = 0;
     while (copied < scratch_.size()) {
-        cond_.wait(lock, [&] { return !running_.load() || fill_ < ring_size; });
+        if (fill_ == ring_size) {
+            // Wait for a quarter of the ring (or for what is left to copy) instead of waking
+            // at every period the device takes.
+            writer_needs_ = std::min<std::uint64_t>(scratch_.size() - copied, ring_size / 4);
+            cond_.wait(lock,
+                       [&] { return !running_.load() || ring_size - fill_ >= writer_needs_; });
+            writer_needs_ = 0;
+        }
         if (!running_.load()) return 0;
         const std::uint64_t write_pos = (read_pos_ + fill_) % ring_size;
         const std::uint64_t n =
@@ -303,7 +314,7 @@ void WasapiSink::fill_period() {
     stream_.render_client->ReleaseBuffer(frames, 0);
     if (k > 0) audio_end_ = frames_released_ + k / frame_bytes;
     frames_released_ += frames;
-    cond_.notify_all();
+    if (writer_needs_ != 0 && ring_.size() - fill_ >= writer_needs_) cond_.notify_all();
 }
 
 }  // namespace ondelle

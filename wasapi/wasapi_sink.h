@@ -27,7 +27,7 @@ class WasapiSink final : public Sink {
   public:
     // device and caps are lent by start-up and outlive the sink.
     WasapiSink(IMMDevice* device, const DeviceCaps* caps, bool shared, bool software_volume);
-    ~WasapiSink() override;  // the sink must be closed first
+    ~WasapiSink() override;  // the owner closes the sink first
     WasapiSink(const WasapiSink&) = delete;
     WasapiSink& operator=(const WasapiSink&) = delete;
 
@@ -89,6 +89,7 @@ class WasapiSink final : public Sink {
     // Where, in released device frames, the last real audio ends: what follows it is the
     // silence that pads a period, which nobody waits to hear.
     std::uint64_t audio_end_ = 0;
+    std::uint64_t writer_needs_ = 0;  // room a blocked write waits for; 0: none waits
     bool started_ = false;
     bool paused_ = false;
     std::uint32_t timeouts_ = 0;

@@ -52,7 +52,7 @@ void Endpoint::status_main() {
     while (!stopping_.load()) {
         {
             std::unique_lock lock(mutex);
-            if (cond.wait_for(lock, cycle, [this] { return stopping_.load(); })) break;
+            if (status_wake_.wait_for(lock, cycle, [this] { return stopping_.load(); })) break;
         }
         std::unique_lock lock(mutex);
         const std::shared_ptr<Conn> to = sender;

@@ -65,6 +65,7 @@ void Endpoint::stop() {
         if (const auto conn = entry.conn.lock()) conn->shutdown();
     }
     cond.notify_all();
+    status_wake_.notify_all();
 }
 
 void Endpoint::send_to_sender(const Json& message) {
