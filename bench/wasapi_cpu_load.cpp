@@ -1,7 +1,7 @@
 // How much of one core ondelle-wasapi uses: idle, then while a sender streams 192 kHz 24-bit
 // stereo in real time to the simulated device. Starts the program itself; it advertises, so
-// run this only inside the private namespace: scripts/private-net
-// build/release/bench/wasapi_cpu_load
+// run this only inside the private namespace:
+//   scripts/private-net build/release/bench/wasapi_cpu_load [STREAM_SECONDS [IDLE_SECONDS]]
 #include <signal.h>
 #include <unistd.h>
 
@@ -43,15 +43,17 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int seconds = argc > 1 ? std::atoi(argv[1]) : 30;
+    const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 10;
     TempDir dir;
     const int port = free_port();
     Program program(dir, {"--port", std::to_string(port)});
     if (!program.wait_for_out("Ondelle endpoint")) return 1;
 
     const double idle_start = cpu_seconds(program.pid());
-    std::this_thread::sleep_for(10s);
+    std::this_thread::sleep_for(std::chrono::seconds(idle_seconds));
     const double idle = cpu_seconds(program.pid()) - idle_start;
-    std::printf("idle: %.2f s of CPU in 10 s (%.2f %%)\n", idle, idle * 10);
+    std::printf("idle: %.2f s of CPU in %d s (%.2f %%)\n", idle, idle_seconds,
+                100 * idle / idle_seconds);
 
     Peer sender =
         Peer::hello(port, R"({"t":"hello","proto":2,"sender":{"id":"load","name":"Load"}})");

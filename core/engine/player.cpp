@@ -240,9 +240,14 @@ void Endpoint::check_idle(std::unique_lock<std::mutex>& lock) {
     } else {
         idle_since = 0;
     }
-    cond.wait_for(lock, std::chrono::milliseconds(100), [&] {
+    const auto work = [&] {
         return stopping_.load() || stop_request || flush_request || pause_request || !queue.empty();
-    });
+    };
+    // An open output is watched for the end of playback; a closed one needs no watching.
+    if (sink_open)
+        cond.wait_for(lock, std::chrono::milliseconds(100), work);
+    else
+        cond.wait(lock, work);
 }
 
 }  // namespace ondelle

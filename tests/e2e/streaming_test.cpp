@@ -107,6 +107,59 @@ class Streaming : public testing::Test {
     std::unique_ptr<Peer> sender;
 };
 
+struct WelcomeCase {
+    const char* name;
+    std::string device;
+    std::vector<std::string> arguments;
+    std::string formats_to_volume;  // the welcome from "formats" to the end of "volume"
+    int buffer_ms;
+};
+
+class Welcomes : public Streaming, public testing::WithParamInterface<WelcomeCase> {};
+
+TEST_P(Welcomes, DescribeTheDeviceAsProbed) {
+    const auto& c = GetParam();
+    port = free_port();
+    auto arguments = c.arguments;
+    arguments.insert(arguments.end(), {"--port", std::to_string(port)});
+    program = std::make_unique<Program>(dir, arguments, device_json(c.device));
+    ASSERT_TRUE(program->wait_for_out("Ondelle endpoint")) << program->err();
+    std::string welcome;
+    Peer peer = Peer::hello(port, hello, &welcome);
+    EXPECT_EQ(welcome,
+              R"({"t":"welcome","proto":2,"endpoint":{"id":"ondelle-wasapi-DEN-dac","name":)"
+              "\"DEN \xc2\xb7 DAC\"" R"(,"model":"DAC","vendor":"Windows"},)" +
+                  c.formats_to_volume + R"(,"buffer_ms":)" + std::to_string(c.buffer_ms) +
+                  R"(,"capabilities":{"native":[],"library":false,"library_sync":false,)"
+                  R"("library_private":false,"takeback":false,"handoff":false,"dsp":false,)"
+                  R"("transfer":false,"gain":false,"binary":true,"in_use":"One"}})");
+    stop_with_exit_zero();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, Welcomes,
+    testing::Values(
+        WelcomeCase{"RatesDepthsDopAndFlac",
+                    R"(,"rates":[44100,96000,176400],"layouts":["16/16","24/32"])",
+                    {"--flac", "all", "--dop", "--buffer", "1500"},
+                    R"("formats":{"pcm":{"rates":[44100,96000,176400],"bits":[16,24],)"
+                    R"("channels":[2]},"dsd":{"rates":[2822400],"layouts":["u8"]}},)"
+                    R"("codecs":["pcm","flac"],"volume":{"kind":"hardware","value":100,"muted":false})",
+                    1500},
+        WelcomeCase{"SoftwareVolumeOffersNoDsd",
+                    R"(,"rates":[176400],"layouts":["24/24","32/32"],"hardware_volume":false,)"
+                    R"("volume":0.42)",
+                    {"--dop", "--follow-system"},
+                    R"("formats":{"pcm":{"rates":[176400],"bits":[16,24,32],"channels":[2]}},)"
+                    R"("codecs":["pcm"],"volume":{"kind":"hardware","value":42,"muted":false})",
+                    2000},
+        WelcomeCase{"FixedVolume", R"(,"hardware_volume":false,"volume":0.42)", {},
+                    R"("formats":{"pcm":{"rates":[44100,48000,88200,96000,176400,192000,352800,)"
+                    R"(384000,705600,768000],"bits":[16,24,32],"channels":[2]}},)"
+                    R"("codecs":["pcm"],"volume":{"kind":"fixed","value":100,"muted":false})",
+                    2000}),
+    [](const auto& info) { return info.param.name; });
+
 struct PcmCase {
     const char* name;
     std::string layouts;
