@@ -10,6 +10,12 @@ namespace {
 
 constexpr double hundred_ns_per_second = 10000000.0;
 
+// The buffer a driver that works in blocks of 128 frames would offer instead of a period.
+UINT32 aligned_frames(REFERENCE_TIME period, double rate) {
+    const auto frames = UINT32(std::llround(period * rate / hundred_ns_per_second));
+    return (frames / 128 + 1) * 128;
+}
+
 class SimRenderClient final : public ComObject<IAudioRenderClient> {
   public:
     explicit SimRenderClient(SimAudioClient* client) : client_(client) { client_->AddRef(); }
@@ -124,6 +130,8 @@ HRESULT SimAudioClient::Initialize(AUDCLNT_SHAREMODE share_mode, DWORD stream_fl
             return AUDCLNT_E_DEVICE_IN_USE;
         if (device_->initialize_errors_left > 0) {
             --device_->initialize_errors_left;
+            if (config.initialize_error == AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED)
+                buffer_frames_ = aligned_frames(periodicity, rate);
             return config.initialize_error;
         }
         if (exclusive) {
@@ -134,9 +142,8 @@ HRESULT SimAudioClient::Initialize(AUDCLNT_SHAREMODE share_mode, DWORD stream_fl
             if (periodicity < 30000) return AUDCLNT_E_INVALID_DEVICE_PERIOD;
             buffer_frames = UINT32(std::llround(periodicity * rate / hundred_ns_per_second));
             if (config.misaligned_once && !device_->misaligned_done) {
-                // The driver wants whole blocks of 128 frames; say how many would fit.
                 device_->misaligned_done = true;
-                buffer_frames_ = (buffer_frames / 128 + 1) * 128;
+                buffer_frames_ = aligned_frames(periodicity, rate);
                 return AUDCLNT_E_BUFFER_SIZE_NOT_ALIGNED;
             }
             period_frames = buffer_frames;

@@ -128,7 +128,8 @@ TEST_P(Welcomes, DescribeTheDeviceAsProbed) {
     Peer peer = Peer::hello(port, hello, &welcome);
     EXPECT_EQ(welcome,
               R"({"t":"welcome","proto":2,"endpoint":{"id":"ondelle-wasapi-DEN-dac","name":)"
-              "\"DEN \xc2\xb7 DAC\"" R"(,"model":"DAC","vendor":"Windows"},)" +
+              "\"DEN \xc2\xb7 DAC\""
+              R"(,"model":"DAC","vendor":"Windows"},)" +
                   c.formats_to_volume + R"(,"buffer_ms":)" + std::to_string(c.buffer_ms) +
                   R"(,"capabilities":{"native":[],"library":false,"library_sync":false,)"
                   R"("library_private":false,"takeback":false,"handoff":false,"dsp":false,)"
@@ -139,13 +140,14 @@ TEST_P(Welcomes, DescribeTheDeviceAsProbed) {
 INSTANTIATE_TEST_SUITE_P(
     Settings, Welcomes,
     testing::Values(
-        WelcomeCase{"RatesDepthsDopAndFlac",
-                    R"(,"rates":[44100,96000,176400],"layouts":["16/16","24/32"])",
-                    {"--flac", "all", "--dop", "--buffer", "1500"},
-                    R"("formats":{"pcm":{"rates":[44100,96000,176400],"bits":[16,24],)"
-                    R"("channels":[2]},"dsd":{"rates":[2822400],"layouts":["u8"]}},)"
-                    R"("codecs":["pcm","flac"],"volume":{"kind":"hardware","value":100,"muted":false})",
-                    1500},
+        WelcomeCase{
+            "RatesDepthsDopAndFlac",
+            R"(,"rates":[44100,96000,176400],"layouts":["16/16","24/32"])",
+            {"--flac", "FLAC", "--dop", "--buffer", "1500"},
+            R"("formats":{"pcm":{"rates":[44100,96000,176400],"bits":[16,24],)"
+            R"("channels":[2]},"dsd":{"rates":[2822400],"layouts":["u8"]}},)"
+            R"("codecs":["pcm","flac"],"volume":{"kind":"hardware","value":100,"muted":false})",
+            1500},
         WelcomeCase{"SoftwareVolumeOffersNoDsd",
                     R"(,"rates":[176400],"layouts":["24/24","32/32"],"hardware_volume":false,)"
                     R"("volume":0.42)",
@@ -153,7 +155,22 @@ INSTANTIATE_TEST_SUITE_P(
                     R"("formats":{"pcm":{"rates":[176400],"bits":[16,24,32],"channels":[2]}},)"
                     R"("codecs":["pcm"],"volume":{"kind":"hardware","value":42,"muted":false})",
                     2000},
-        WelcomeCase{"FixedVolume", R"(,"hardware_volume":false,"volume":0.42)", {},
+        WelcomeCase{"ForwardedFlacForARelayedSender",
+                    R"(,"rates":[48000])",
+                    {"--flac", "forwarded"},
+                    R"("formats":{"pcm":{"rates":[48000],"bits":[16,24,32],"channels":[2]}},)"
+                    R"("codecs":["pcm","flac"],"volume":{"kind":"hardware","value":100,)"
+                    R"("muted":false})",
+                    2000},
+        WelcomeCase{"ForwardedFlacIsNotForTheLocalSender",
+                    R"(,"rates":[48000])",
+                    {"--flac", "forwarded", "--local-sender", "s1"},
+                    R"("formats":{"pcm":{"rates":[48000],"bits":[16,24,32],"channels":[2]}},)"
+                    R"("codecs":["pcm"],"volume":{"kind":"hardware","value":100,"muted":false})",
+                    2000},
+        WelcomeCase{"FixedVolume",
+                    R"(,"hardware_volume":false,"volume":0.42)",
+                    {},
                     R"("formats":{"pcm":{"rates":[44100,48000,88200,96000,176400,192000,352800,)"
                     R"(384000,705600,768000],"bits":[16,24,32],"channels":[2]}},)"
                     R"("codecs":["pcm"],"volume":{"kind":"fixed","value":100,"muted":false})",

@@ -112,6 +112,14 @@ TEST_F(SimulatedDevice, FailedInitializeNamesModeAndResult) {
     EXPECT_TRUE(sink_->open(pcm(48000, 16), error));
 }
 
+TEST_F(SimulatedDevice, MisalignedBufferIsRetriedOnceWithTheAlignedPeriod) {
+    use_device(R"("initialize_error":"0x88890019","initialize_error_count":2)");
+    std::string error;
+    EXPECT_FALSE(sink_->open(pcm(44100, 16), error));
+    EXPECT_EQ(error, "exclusive mode failed (0x88890019)") << "the retry failed too";
+    EXPECT_TRUE(sink_->open(pcm(44100, 16), error)) << error;
+}
+
 TEST_F(SimulatedDevice, DrainReturnsOnceTheAudioHasBeenHeard) {
     use_device(R"("speed":4)");
     std::string error;
