@@ -1,14 +1,13 @@
 // ondelle-wasapi: makes one Windows render device an Ondelle endpoint.
 #include <windows.h>
 
-#include <audioclient.h>
 #include <mmdeviceapi.h>
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <memory>
-#include <optional>
 
 #include "advertiser.h"
 #include "com_ptr.h"
@@ -33,8 +32,8 @@ void on_console_signal(int) {
     if (Endpoint* endpoint = signalled_endpoint.load()) endpoint->stop();
 }
 
-// Lists every active render device with what it plays; returns the first whose friendly name
-// contains name_part, when that is not empty.
+// Walks the active render devices, listing each with what it plays under --list; returns the
+// first whose friendly name contains the --device text, when that is not empty.
 ComPtr<IMMDevice> walk_devices(IMMDeviceEnumerator* enumerator, const Options& options) {
     ComPtr<IMMDevice> chosen;
     ComPtr<IMMDeviceCollection> devices;
@@ -63,13 +62,13 @@ void fill_formats(const DeviceCaps& caps, EndpointSettings& settings) {
         settings.rates.push_back(entry.first);
     settings.bits.clear();
     for (const std::int32_t bits : {16, 24, 32}) {
-        bool everywhere = true;
-        for (const std::int32_t rate : settings.rates) {
-            Format format;
-            format.rate = rate;
-            format.bits = bits;
-            if (!find_device_format(caps, format)) everywhere = false;
-        }
+        const bool everywhere =
+            std::all_of(settings.rates.begin(), settings.rates.end(), [&](std::int32_t rate) {
+                Format format;
+                format.rate = rate;
+                format.bits = bits;
+                return find_device_format(caps, format).has_value();
+            });
         if (everywhere) settings.bits.push_back(bits);
     }
     settings.dsd_rates.clear();
