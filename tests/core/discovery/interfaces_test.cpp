@@ -49,6 +49,10 @@ class NamespaceInterfaces : public testing::Test {
             "ip link set ondt2 up && ip link set ondt3 up && "
             "ip addr add 10.93.0.1/24 dev ondt4 && ip addr add 10.94.0.1/30 dev ondt4 && "
             "ip link set ondt4 up && ip link set ondt5 up");
+        // A veth pair reports itself running a moment after both ends are up; wait for that
+        // (at most two seconds) so that the list is taken from settled links.
+        run("for i in $(seq 40); do ip link show ondt2 | grep -q 'state UP' && "
+            "ip link show ondt4 | grep -q 'state UP' && exit 0; sleep 0.05; done; exit 1");
     }
     void TearDown() override {
         if (std::getenv("ONDELLE_PRIVATE_NET"))
