@@ -135,6 +135,17 @@ class Endpoint {
     // The following need the player lock held (passed in where they may release it).
     // Discards every queued entry and tells a write in progress to give up its entry.
     void clear_queue();
+    // What the sessions ask of the player; each wakes the player.
+    void request_stop();   // empties the queue and closes the output
+    void request_flush();  // empties the queue and the output; the stream's late audio is dropped
+    void request_pause(bool on);
+    bool is_flushed(std::uint32_t stream) const;  // audio of a flushed stream is dropped
+    void queue_start(QueueEntry entry);
+    // Moves data into the queue and hands back a spare buffer to receive into, if any.
+    void queue_audio(std::uint32_t stream, ByteVector& data, std::uint64_t received);
+    void queue_end(std::int32_t stream);
+    void drop_art();
+    void store_art(std::string data, std::string mime, std::int32_t stream);
     // Changes state; calls on_state with the lock released in between.
     void set_state(std::unique_lock<std::mutex>& lock, const std::string& name);
     // Milliseconds of queued audio in the open format.
@@ -220,6 +231,7 @@ class Endpoint {
     void play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry);
     void end_stream(const QueueEntry& entry);
     void check_idle(std::unique_lock<std::mutex>& lock);
+    void close_when_idle_long(std::unique_lock<std::mutex>& lock);
 
     const std::uint64_t capacity_;
     std::string wireless_statistics_ = "/proc/net/wireless";  // under the player lock

@@ -53,12 +53,18 @@ class Json {
     bool is_object() const { return type == Object; }
     bool is_array() const { return type == Array; }
 
+    // An empty array, to push onto or to send as it is.
+    static Json array();
+
     // The one shared, immutable Null that look-ups hand out.
     static const Json& null_value();
 };
 
 // An object whose first member is "t" naming the message type.
 Json make_message(const char* type);
+
+// {"t": "error", "code": code, "message": text}: what a peer is told when something fails.
+Json make_error(const char* code, std::string text);
 
 // Always replaces out; on failure out holds the partial tree read so far.
 bool parse_json(const std::string& text, Json& out);

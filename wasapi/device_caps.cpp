@@ -1,3 +1,4 @@
+// What a device plays, as a table of rates and layouts, and the wave formats asked of it.
 #include "device_caps.h"
 
 #include <ksmedia.h>

@@ -1,10 +1,13 @@
+// Asks a device which formats it takes, exclusive or shared, and prints what it found.
 #include "device_probe.h"
 
 #include <audioclient.h>
 
 #include <cstdio>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
+#include "win/hresult_text.h"
+#include "win/task_memory.h"
 
 namespace ondelle {
 
@@ -61,13 +64,12 @@ DeviceCaps probe_shared(IMMDevice* device) {
     DeviceCaps caps;
     ComPtr<IAudioClient> client;
     if (!activate_client(device, client)) return caps;
-    WAVEFORMATEX* mix = nullptr;
-    last_probe_error = client->GetMixFormat(&mix);
+    TaskMemory<WAVEFORMATEX> mix;
+    last_probe_error = client->GetMixFormat(mix.put());
     if (FAILED(last_probe_error) || !mix) return caps;
     // The mixer converts whatever it is given, so every layout plays at its rate.
     caps.pcm[std::int32_t(mix->nSamplesPerSec)].assign(std::begin(probe_layouts),
                                                        std::end(probe_layouts));
-    CoTaskMemFree(mix);
     return caps;
 }
 
@@ -90,11 +92,8 @@ std::string format_caps(const DeviceCaps& caps) {
         text += line;
     }
     if (caps.pcm.empty()) {
-        std::snprintf(line, sizeof line,
-                      "    nothing in exclusive mode (0x%08lx: another program may hold it "
-                      "exclusively)\n",
-                      static_cast<unsigned long>(static_cast<std::uint32_t>(last_probe_error)));
-        text += line;
+        text += "    nothing in exclusive mode (" + hresult_text(last_probe_error) +
+                ": another program may hold it exclusively)\n";
     }
     return text;
 }

@@ -1,4 +1,4 @@
-// Who the endpoint says it is: names read from Windows and the identifier made of them.
+// Who ondelle-wasapi says it is: the device's friendly name and the identifier made of it.
 #pragma once
 
 #include <windows.h>
@@ -7,10 +7,9 @@
 
 #include <string>
 
-namespace ondelle {
+#include "win/identity.h"
 
-// GetComputerNameW's answer, or "windows" when it has none.
-std::string computer_name();
+namespace ondelle {
 
 // The device's friendly name, or "?" when it has none that is text.
 std::string friendly_name(IMMDevice* device);
@@ -18,8 +17,5 @@ std::string friendly_name(IMMDevice* device);
 // "ondelle-wasapi-" + computer + "-" + the letters and digits of the friendly name,
 // lowercased, at most 24 of them.
 std::string endpoint_id(const std::string& computer, const std::string& friendly);
-
-// computer + " · " + friendly.
-std::string default_display_name(const std::string& computer, const std::string& friendly);
 
 }  // namespace ondelle

@@ -1,3 +1,4 @@
+// Standard error redirected to a log file that starts afresh past 1 MiB.
 #include "log_file.h"
 
 #include <windows.h>

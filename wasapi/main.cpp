@@ -4,33 +4,25 @@
 #include <mmdeviceapi.h>
 
 #include <algorithm>
-#include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <memory>
 
-#include "advertiser.h"
-#include "com_ptr.h"
-#include "com_thread.h"
-#include "console.h"
 #include "device_probe.h"
 #include "endpoint.h"
 #include "identity.h"
 #include "log_file.h"
 #include "options.h"
+#include "program_name.h"
 #include "support/text.h"
 #include "wasapi_sink.h"
+#include "win/com_ptr.h"
+#include "win/com_thread.h"
+#include "win/log_line.h"
+#include "win/serve.h"
 #include "windows_volume.h"
 
 namespace ondelle {
 namespace {
-
-// The one endpoint a console signal stops.
-std::atomic<Endpoint*> signalled_endpoint{nullptr};
-
-void on_console_signal(int) {
-    if (Endpoint* endpoint = signalled_endpoint.load()) endpoint->stop();
-}
 
 // Walks the active render devices, listing each with what it plays under --list; returns the
 // first whose friendly name contains the --device text, when that is not empty.
@@ -55,6 +47,18 @@ ComPtr<IMMDevice> walk_devices(IMMDeviceEnumerator* enumerator, const Options& o
     return chosen;
 }
 
+// The device --device names, or the default one without --device; empty (and said on
+// standard error) when there is none.
+ComPtr<IMMDevice> choose_device(IMMDeviceEnumerator* enumerator, const Options& options,
+                                ComPtr<IMMDevice> named) {
+    if (!named && options.device.empty())
+        enumerator->GetDefaultAudioEndpoint(eRender, eConsole, named.put());
+    if (!named)
+        log_line(program_name, "no output device \"" + options.device + "\" (" +
+                                   std::string(program_name) + " --list)");
+    return named;
+}
+
 // Rates ascending; the depths that find a layout at every rate; the DoP rates ascending.
 void fill_formats(const DeviceCaps& caps, EndpointSettings& settings) {
     settings.rates.clear();
@@ -76,32 +80,8 @@ void fill_formats(const DeviceCaps& caps, EndpointSettings& settings) {
         settings.dsd_rates.push_back(entry.first);
 }
 
-int run_program(const Options& options) {
-    initialize_com_for_thread();
-    ComPtr<IMMDeviceEnumerator> enumerator;
-    if (FAILED(CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL,
-                                IID_IMMDeviceEnumerator, enumerator.put_void())) ||
-        !enumerator) {
-        print_error_line("ondelle-wasapi: no audio devices (MMDeviceEnumerator)");
-        return 1;
-    }
-    ComPtr<IMMDevice> device = walk_devices(enumerator.get(), options);
-    if (options.list) return 0;
-    if (!device && options.device.empty())
-        enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device.put());
-    if (!device) {
-        print_error_line("ondelle-wasapi: no output device \"" + options.device +
-                         "\" (ondelle-wasapi --list)");
-        return 1;
-    }
-
-    const std::string friendly = friendly_name(device.get());
-    const DeviceCaps caps =
-        options.mix ? probe_shared(device.get()) : probe_exclusive(device.get(), options.dop);
-    std::printf("%s\n", friendly.c_str());
-    print_caps(caps);
-    if (caps.pcm.empty()) return 1;
-
+EndpointSettings make_settings(const Options& options, const std::string& friendly,
+                               const DeviceCaps& caps, const WindowsVolume& volume) {
     EndpointSettings settings;
     const std::string computer = computer_name();
     settings.id = endpoint_id(computer, friendly);
@@ -109,69 +89,78 @@ int run_program(const Options& options) {
     settings.model = friendly;
     settings.vendor = "Windows";
     fill_formats(caps, settings);
-
-    WindowsVolume volume(device.get(), options.mix, options.follow_system);
-    std::printf("volume: %s\n", volume_kind_text(volume.kind()));
     if (volume.kind() != VolumeKind::fixed) {
         settings.volume_kind = "hardware";
         settings.volume = volume.current_percent();
     }
     // A volume applied here would corrupt DoP, so DSD is not offered at all.
     if (volume.kind() == VolumeKind::software) settings.dsd_rates.clear();
-
-    WasapiSink sink(device.get(), &caps, options.mix, volume.kind() == VolumeKind::software);
-    if (volume.kind() == VolumeKind::software) sink.store_gain(volume.gain());
-
     settings.buffer_ms = options.buffer_ms;
     settings.any_address = options.any_address;
     settings.away_buffer_ms = options.away_buffer_ms;
     settings.away_burst_ms = options.away_burst_ms;
     settings.local_sender = options.local_sender;
-    int exit_code = 0;
-    {
-        auto endpoint = std::make_unique<Endpoint>(settings, &sink);
-        if (!options.flac.empty()) endpoint->set_flac_mode(options.flac == "forwarded" ? 1 : 2);
-        endpoint->on_log = [&volume](const std::string& line) {
-            volume.note_log_line(line);
-            print_error_line("ondelle-wasapi: " + line);
+    return settings;
+}
+
+int serve_device(const Options& options, IMMDevice* device, const std::string& friendly,
+                 const DeviceCaps& caps, WindowsVolume& volume) {
+    const bool software = volume.kind() == VolumeKind::software;
+    WasapiSink sink(device, &caps, options.mix, software);
+    if (software) sink.store_gain(volume.gain());
+    auto endpoint =
+        std::make_unique<Endpoint>(make_settings(options, friendly, caps, volume), &sink);
+    if (!options.flac.empty()) endpoint->set_flac_mode(options.flac == "forwarded" ? 1 : 2);
+    endpoint->on_log = [&volume](const std::string& line) {
+        volume.note_log_line(line);
+        log_line(program_name, line);
+    };
+    if (volume.kind() != VolumeKind::fixed) {
+        endpoint->on_volume = [&volume, &sink, endpoint = endpoint.get()](std::int32_t level,
+                                                                          bool muted) {
+            volume.apply_request(*endpoint, &sink, level, muted);
         };
-        if (volume.kind() != VolumeKind::fixed) {
-            endpoint->on_volume = [&volume, &sink, endpoint = endpoint.get()](std::int32_t level,
-                                                                              bool muted) {
-                volume.apply_request(*endpoint, &sink, level, muted);
-            };
-        }
-        std::string error;
-        if (!endpoint->listen(options.port, error)) {
-            print_error_line("ondelle-wasapi: port " + std::to_string(options.port) + ": " + error);
-            exit_code = 1;
-        } else {
-            signalled_endpoint.store(endpoint.get());
-            std::signal(SIGINT, on_console_signal);
-            std::signal(SIGTERM, on_console_signal);
-            auto advertiser = std::make_unique<Advertiser>();
-            const std::map<std::string, std::string> txt{{"v", "1"},
-                                                         {"id", settings.id},
-                                                         {"name", settings.name},
-                                                         {"model", settings.model},
-                                                         {"vendor", settings.vendor}};
-            if (!advertiser->start(settings.name, options.port, txt, error))
-                print_error_line("ondelle-wasapi: not advertised (" + error +
-                                 ") \xe2\x80\x94 senders need the address");
-            std::printf("Ondelle endpoint \"%s\" on port %d\n", settings.name.c_str(),
-                        options.port);
-            std::fflush(stdout);
-            if (volume.kind() != VolumeKind::fixed) volume.start_following(*endpoint, &sink);
-            endpoint->run();
-            sink.stop_writer();  // the player may be waiting on a device that stopped
-            volume.stop_following();
-            advertiser.reset();
-        }
-        signalled_endpoint.store(nullptr);
-        endpoint.reset();
     }
+    ServeSteps steps;
+    steps.program = program_name;
+    steps.port = options.port;
+    steps.banner = [name = endpoint->settings.name](int port) {
+        return "Ondelle endpoint \"" + name + "\" on port " + std::to_string(port) + "\n";
+    };
+    steps.serving = [&](Endpoint& served) {
+        if (volume.kind() != VolumeKind::fixed) volume.start_following(served, &sink);
+    };
+    steps.stopped = [&] {
+        sink.stop_writer();  // the player may be waiting on a device that stopped
+        volume.stop_following();
+    };
+    const int exit_code = serve(std::move(endpoint), steps);
     sink.close();
     return exit_code;
+}
+
+int run_program(const Options& options) {
+    initialize_com_for_thread();
+    ComPtr<IMMDeviceEnumerator> enumerator;
+    if (FAILED(CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL,
+                                IID_IMMDeviceEnumerator, enumerator.put_void())) ||
+        !enumerator) {
+        log_line(program_name, "no audio devices (MMDeviceEnumerator)");
+        return 1;
+    }
+    ComPtr<IMMDevice> named = walk_devices(enumerator.get(), options);
+    if (options.list) return 0;
+    const ComPtr<IMMDevice> device = choose_device(enumerator.get(), options, std::move(named));
+    if (!device) return 1;
+    const std::string friendly = friendly_name(device.get());
+    const DeviceCaps caps =
+        options.mix ? probe_shared(device.get()) : probe_exclusive(device.get(), options.dop);
+    std::printf("%s\n", friendly.c_str());
+    print_caps(caps);
+    if (caps.pcm.empty()) return 1;
+    WindowsVolume volume(device.get(), options.mix, options.follow_system);
+    std::printf("volume: %s\n", volume_kind_text(volume.kind()));
+    return serve_device(options, device.get(), friendly, caps, volume);
 }
 
 }  // namespace

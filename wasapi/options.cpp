@@ -1,3 +1,4 @@
+// The command line of ondelle-wasapi and its usage text.
 #include "options.h"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// The software volume: a gain with dither over each device period, in place.
 #include "software_gain.h"
 
 #include <algorithm>

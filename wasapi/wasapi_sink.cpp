@@ -1,3 +1,4 @@
+// WasapiSink: a ring between the player and the render thread, which feeds the device each period.
 #include "wasapi_sink.h"
 
 #include <avrt.h>
@@ -7,10 +8,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "com_thread.h"
-#include "console.h"
+#include "program_name.h"
 #include "software_gain.h"
 #include "support/thread.h"
+#include "win/com_thread.h"
+#include "win/hresult_text.h"
+#include "win/log_line.h"
 
 namespace ondelle {
 namespace {
@@ -50,11 +53,8 @@ bool WasapiSink::open(const Format& format, std::string& error) {
     DeviceStream stream;
     const HRESULT result = start_stream(wave, stream);
     if (FAILED(result)) {
-        char text[64];
-        std::snprintf(text, sizeof text, "%s mode failed (0x%08lx)",
-                      shared_ ? "shared" : "exclusive",
-                      static_cast<unsigned long>(static_cast<std::uint32_t>(result)));
-        error = text;
+        error = std::string(shared_ ? "shared" : "exclusive") + " mode failed (" +
+                hresult_text(result) + ")";
         close();
         return false;
     }
@@ -78,17 +78,17 @@ bool WasapiSink::open(const Format& format, std::string& error) {
         started_ = paused_ = false;
     }
     running_.store(true);
-    render_thread_ = start_thread([this] { render_main(); });
+    render_thread_ = start_thread("wasapi render", [this] { render_main(); });
 
     if (format.is_dsd()) {
-        print_error_line("ondelle-wasapi: " + dsd_rate_name(format.rate) +
+        log_line(program_name, dsd_rate_name(format.rate) +
                          " \xe2\x86\x92"
                          " DoP " +
                          std::to_string(layout->valid_bits) + "-in-" +
                          std::to_string(layout->container_bits) + " at " +
                          std::to_string(device_rate) + " Hz");
     } else {
-        print_error_line("ondelle-wasapi: PCM " + std::to_string(format.rate) + " Hz " +
+        log_line(program_name, "PCM " + std::to_string(format.rate) + " Hz " +
                          std::to_string(format.bits) +
                          "-bit "
                          "\xe2\x86\x92"
@@ -130,7 +130,8 @@ HRESULT WasapiSink::start_stream(const WAVEFORMATEXTENSIBLE& wave, DeviceStream&
     }
     if (FAILED(result)) return result;
     stream.event = EventHandle::create_auto_reset();
-    if (!stream.event) return E_FAIL;
+    stream.stop = EventHandle::create_manual_reset();
+    if (!stream.event || !stream.stop) return E_FAIL;
     result = client->SetEventHandle(stream.event.get());
     if (SUCCEEDED(result)) result = client->GetBufferSize(&stream.buffer_frames);
     if (SUCCEEDED(result))
@@ -212,7 +213,7 @@ void WasapiSink::close() {
     DeviceStream stream;
     {
         std::lock_guard lock(mutex_);
-        if (stream_.event) SetEvent(stream_.event.get());
+        if (stream_.stop) SetEvent(stream_.stop.get());
     }
     cond_.notify_all();
     if (render_thread_.joinable()) render_thread_.join();
@@ -249,7 +250,7 @@ void WasapiSink::render_main() {
     const HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &task_index);
     const std::uint64_t buffer_bytes =
         std::uint64_t(stream_.buffer_frames) * std::uint64_t(frame_bytes_);
-    const HANDLE event = stream_.event.get();
+    const HANDLE wakers[2] = {stream_.event.get(), stream_.stop.get()};
     while (running_.load()) {
         std::unique_lock lock(mutex_);
         if (!started_) {
@@ -264,16 +265,18 @@ void WasapiSink::render_main() {
             continue;
         }
         lock.unlock();
-        const DWORD waited = WaitForSingleObject(event, 200);
+        // The device's period, or the stop; 200 ms without either count toward a stall.
+        const DWORD waited = WaitForMultipleObjects(2, wakers, FALSE, 200);
+        if (waited == WAIT_OBJECT_0 + 1) break;
         lock.lock();
         if (waited != WAIT_OBJECT_0) {
             bool stalled = false;
             if (started_ && !paused_) stalled = ++timeouts_ == stall_timeouts;
             lock.unlock();
             if (stalled)
-                print_error_line(
-                    "ondelle-wasapi: the device asked for no samples for 2 s while playing (its "
-                    "driver stopped)");
+                log_line(program_name,
+                         "the device asked for no samples for 2 s while playing (its driver "
+                         "stopped)");
             continue;
         }
         timeouts_ = 0;

@@ -15,9 +15,9 @@
 #include <string>
 #include <thread>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
 #include "device_caps.h"
-#include "event_handle.h"
+#include "win/event_handle.h"
 #include "sink.h"
 #include "support/bytes.h"
 
@@ -56,6 +56,7 @@ class WasapiSink final : public Sink {
         ComPtr<IAudioRenderClient> render_client;
         ComPtr<IAudioClock> clock;
         EventHandle event;
+        EventHandle stop;  // tells the render thread to end; set by close
         std::uint32_t buffer_frames = 0;
     };
 

@@ -1,14 +1,15 @@
+// The volume kind of a device, the volume hook and the thread that follows Windows.
 #include "windows_volume.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
-#include "com_thread.h"
-#include "console.h"
 #include "endpoint.h"
+#include "program_name.h"
 #include "support/thread.h"
 #include "wasapi_sink.h"
+#include "win/com_thread.h"
 
 namespace ondelle {
 
@@ -70,25 +71,15 @@ double WindowsVolume::gain() const {
 }
 
 void WindowsVolume::note_log_line(const std::string& line) {
-    if (line.rfind("sender: ", 0) == 0) sender_connected_ms_.store(std::int64_t(GetTickCount64()));
+    guard_.note_log_line(line);
 }
 
 void WindowsVolume::apply_request(Endpoint& endpoint, WasapiSink* sink, std::int32_t volume,
                                   bool mute) {
     if (!volume_) return;
     initialize_com_for_thread();
-    const std::int32_t current = current_percent();
-    const bool windows_muted = muted();
-    const std::int64_t since_sender = std::int64_t(GetTickCount64()) - sender_connected_ms_.load();
-    // A sender that has just connected may lower the volume or mute, never raise it: its
-    // first request is often a remembered level from another room.
-    if (since_sender <= 2999 && !mute && (volume > current + 2 || windows_muted)) {
-        print_error_line("ondelle-wasapi: volume " + std::to_string(volume) +
-                         " from a sender that just connected: kept at " + std::to_string(current) +
-                         (windows_muted ? " muted" : ""));
-        endpoint.report_volume(current, windows_muted);
+    if (guard_.holds_back(endpoint, program_name, volume, mute, current_percent(), muted()))
         return;
-    }
     volume_->SetMasterVolumeLevelScalar(float(std::clamp(volume, 0, 100)) / 100, nullptr);
     volume_->SetMute(mute ? TRUE : FALSE, nullptr);
     if (kind_ == VolumeKind::software && sink) sink->store_gain(gain());
@@ -96,7 +87,7 @@ void WindowsVolume::apply_request(Endpoint& endpoint, WasapiSink* sink, std::int
 
 void WindowsVolume::start_following(Endpoint& endpoint, WasapiSink* sink) {
     if (!volume_ || follower_.joinable()) return;
-    follower_ = start_thread([this, &endpoint, sink] { follow(endpoint, sink); });
+    follower_ = start_thread("volume follow", [this, &endpoint, sink] { follow(endpoint, sink); });
 }
 
 void WindowsVolume::stop_following() {

@@ -14,7 +14,8 @@
 #include <string>
 #include <thread>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
+#include "win/volume_guard.h"
 
 namespace ondelle {
 
@@ -56,7 +57,7 @@ class WindowsVolume {
 
     ComPtr<IAudioEndpointVolume> volume_;
     VolumeKind kind_ = VolumeKind::fixed;
-    std::atomic<std::int64_t> sender_connected_ms_{-30000};
+    NewSenderVolumeGuard guard_;
     std::mutex stop_mutex_;
     std::condition_variable stop_cond_;
     bool stop_ = false;

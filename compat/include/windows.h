@@ -78,6 +78,7 @@ struct IUnknown {
 HANDLE CreateEventW(void* attributes, BOOL manual_reset, BOOL initial_state, LPCWSTR name);
 BOOL SetEvent(HANDLE event);
 DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wait_all, DWORD milliseconds);
 BOOL CloseHandle(HANDLE handle);
 void Sleep(DWORD milliseconds);
 ULONGLONG GetTickCount64();

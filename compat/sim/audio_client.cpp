@@ -1,3 +1,4 @@
+// A simulated WASAPI client: the device clock, the buffer rules, exclusive holding and capture.
 #include "audio_client.h"
 
 #include <ksmedia.h>

@@ -1,3 +1,4 @@
+// Reads the simulated machine from the JSON file that ONDELLE_SIM names.
 #include "config.h"
 
 #include <cstdlib>

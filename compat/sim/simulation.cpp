@@ -1,3 +1,4 @@
+// The one simulated machine of a process, made from its configuration on first use.
 #include "simulation.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The multicast DNS responder: answers questions for its instance, announces it on start
+// and says goodbye on stop, on every usable interface.
 #include "advertiser.h"
 
 #include <chrono>
@@ -57,18 +59,17 @@ bool Advertiser::start(const std::string& instance_name, int port,
     stop();
     service_type_ = service_type;
     net::startup();
-    const net::SocketHandle socket = net::open_udp_v4();
-    if (socket == net::no_socket) {
+    net::UniqueSocket socket(net::open_udp_v4());
+    if (socket.get() == net::no_socket) {
         error = net::last_error_text();
         return false;
     }
-    net::set_shared_port(socket);
-    if (!net::bind_udp_v4(socket, 0, mdns_port)) {
+    net::set_shared_port(socket.get());
+    if (!net::bind_udp_v4(socket.get(), 0, mdns_port)) {
         error = net::last_error_text();
-        net::close_socket(socket);
         return false;
     }
-    socket_ = socket;
+    socket_ = socket.release();
     join_groups();
     net::set_multicast_ttl(socket_, 255);
 
@@ -79,7 +80,7 @@ bool Advertiser::start(const std::string& instance_name, int port,
     host_name_ =
         mdns::make_host_name(instance_name_, id == txt_.end() ? std::string() : id->second);
     running_.store(true);
-    thread_ = start_thread([this] { run(); });
+    thread_ = start_thread("mdns responder", [this] { run(); });
     return true;
 }
 

@@ -1,3 +1,4 @@
+// Reading multicast DNS queries and writing the responder's answers, byte by byte.
 #include "discovery/dns_message.h"
 
 #include <algorithm>

@@ -1,16 +1,18 @@
+// The welcome, the capabilities and command results, built from the settings and the hooks
+// the program installed.
 #include "engine/capabilities.h"
 
 #include <algorithm>
 
 #include "endpoint.h"
+#include "engine/core_variant.h"
 
 namespace ondelle {
 namespace {
 
 template <typename T>
 Json array_of(const std::vector<T>& values) {
-    Json array;
-    array.type = Json::Array;
+    Json array = Json::array();
     for (const auto& value : values)
         array.push(Json(value));
     return array;
@@ -55,15 +57,6 @@ Json build_base_welcome(const EndpointSettings& s) {
     if (s.handoff) welcome.set("handoff", Json(true));
     if (!s.native.empty()) welcome.set("native", array_of(s.native));
     return welcome;
-}
-
-bool local_files_offered(const Endpoint& endpoint) {
-#ifdef ONDELLE_REDUCED_CORE
-    (void)endpoint;
-    return false;
-#else
-    return endpoint.local_files && static_cast<bool>(endpoint.open_local);
-#endif
 }
 
 bool has_native(const EndpointSettings& s, const char* name) {
@@ -113,9 +106,7 @@ Json build_capabilities(const Endpoint& endpoint) {
     caps.set("library", Json(library && static_cast<bool>(endpoint.on_library)));
     caps.set("library_sync",
              Json(library && endpoint.on_library_love && endpoint.on_library_plays));
-#ifndef ONDELLE_REDUCED_CORE
-    caps.set("library_private", Json(static_cast<bool>(endpoint.on_library_private)));
-#endif
+    add_variant_capabilities(endpoint, caps);
     caps.set("takeback", Json(static_cast<bool>(endpoint.on_takeback)));
     caps.set("handoff", Json(endpoint.on_handoff && endpoint.on_command));
     caps.set("dsp", Json(static_cast<bool>(endpoint.on_dsp_command)));
@@ -130,18 +121,6 @@ Json build_capabilities(const Endpoint& endpoint) {
     }
     caps.set("in_use", Json(in_use));
     return caps;
-}
-
-bool flac_allowed(const Endpoint& endpoint, const Conn& conn) {
-#ifdef ONDELLE_REDUCED_CORE
-    (void)endpoint;
-    (void)conn;
-    return false;
-#else
-    if (endpoint.flac_mode == 0) return false;
-    if (endpoint.flac_mode == 1 && !is_away_sender(endpoint.settings, conn)) return false;
-    return endpoint.flac_refused.empty() || endpoint.flac_refused != conn.sender_id;
-#endif
 }
 
 Json build_result(Endpoint& endpoint, const Json& command, bool from_control) {
@@ -161,13 +140,6 @@ Json build_result(Endpoint& endpoint, const Json& command, bool from_control) {
     if (!result.find("ok")) result.set("ok", Json(false));
     return result;
 }
-
-#ifndef ONDELLE_REDUCED_CORE
-void Endpoint::set_flac_mode(std::int32_t mode) {
-    std::lock_guard lock(mutex);
-    flac_mode = mode;
-}
-#endif
 
 void Endpoint::broadcast_capabilities() {
     std::vector<std::shared_ptr<Conn>> peers;

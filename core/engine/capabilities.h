@@ -18,9 +18,6 @@ Json build_welcome(const Endpoint& endpoint, std::int32_t proto, bool burst, boo
 // Under the player lock. No "t" member.
 Json build_capabilities(const Endpoint& endpoint);
 
-// Under the player lock: may this sender connection send FLAC?
-bool flac_allowed(const Endpoint& endpoint, const Conn& conn);
-
 // The answer to a "command" from a remote or a control peer; called without the lock.
 Json build_result(Endpoint& endpoint, const Json& command, bool from_control);
 

@@ -1,3 +1,4 @@
+// FLAC payloads decoded with libFLAC's stream decoder and packed as wire PCM.
 #include "engine/flac_stream_decoder.h"
 
 #include <FLAC/stream_decoder.h>

@@ -1,3 +1,4 @@
+// Stream formats: parsing the "format" object, validity and frame sizes.
 #include "format.h"
 
 namespace ondelle {

@@ -3,22 +3,16 @@
 #include <chrono>
 
 #include "endpoint.h"
+#include "engine/core_variant.h"
 #include "sink.h"
+#include "support/clock.h"
 
 namespace ondelle {
 namespace {
 
 constexpr std::size_t max_spare_buffers = 16;
 constexpr std::size_t max_marks = 8;
-#ifndef ONDELLE_REDUCED_CORE
 constexpr std::int64_t idle_close_ns = 3'000'000'000;
-
-std::int64_t steady_now_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-#endif
 
 // 20 ms of audio, kept to whole 32-bit DSD groups.
 std::uint64_t chunk_frames(const Format& format) {
@@ -29,12 +23,6 @@ std::uint64_t chunk_frames(const Format& format) {
 }
 
 }  // namespace
-
-void Endpoint::clear_queue() {
-    queue.clear();
-    ++generation;
-    cond.notify_all();
-}
 
 void Endpoint::set_state(std::unique_lock<std::mutex>& lock, const std::string& name) {
     if (state == name) return;
@@ -140,10 +128,7 @@ void Endpoint::start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entr
         sink_paused = false;
         if (!opened) {
             lock.unlock();
-            Json message = make_message("error");
-            message.set("code", Json("device"));
-            message.set("message", Json(error));
-            send_to_sender(message);
+            send_to_sender(make_error("device", error));
             lock.lock();
             return;
         }
@@ -221,22 +206,24 @@ void Endpoint::end_stream(const QueueEntry& entry) {
     }
 }
 
+void Endpoint::close_when_idle_long(std::unique_lock<std::mutex>& lock) {
+    const std::int64_t now = steady_now_ns();
+    if (idle_since == 0) {
+        idle_since = now;
+    } else if (now - idle_since > idle_close_ns && !sink_paused) {
+        lock.unlock();
+        sink->close();
+        lock.lock();
+        sink_open = false;
+        idle_since = 0;
+    }
+}
+
 void Endpoint::check_idle(std::unique_lock<std::mutex>& lock) {
     if (sink_open && sink->delay() == 0 && !marks.empty() && marks.back().end != -1) {
         set_state(lock, "idle");
-#ifndef ONDELLE_REDUCED_CORE
-        // Only this program closes its output for idleness; the other keeps its driver running.
-        const std::int64_t now = steady_now_ns();
-        if (idle_since == 0) {
-            idle_since = now;
-        } else if (now - idle_since > idle_close_ns && !sink_paused) {
-            lock.unlock();
-            sink->close();
-            lock.lock();
-            sink_open = false;
-            idle_since = 0;
-        }
-#endif
+        // Only one build closes its output for idleness; the other keeps its driver running.
+        if (closes_idle_output) close_when_idle_long(lock);
     } else {
         idle_since = 0;
     }

@@ -1,11 +1,14 @@
+// The play queue: a ring that doubles when full and keeps its memory estimate.
 #include "engine/player_queue.h"
 
 #include <algorithm>
 
+#include "engine/core_variant.h"
+
 namespace ondelle {
 
 std::uint64_t PlayerQueue::cost_of(const QueueEntry& e) {
-    return entry_cost + e.data.size() + e.track.title.size() + e.track.artist.size() +
+    return queue_entry_cost + e.data.size() + e.track.title.size() + e.track.artist.size() +
            e.track.album.size() + e.track.art.size() + e.track.codec.size();
 }
 

@@ -27,13 +27,6 @@ struct QueueEntry {
 
 class PlayerQueue {
   public:
-    // Bytes each entry counts besides its data and track texts.
-#ifdef ONDELLE_REDUCED_CORE
-    static constexpr std::uint64_t entry_cost = 304;
-#else
-    static constexpr std::uint64_t entry_cost = 344;
-#endif
-
     void push(QueueEntry entry);
     QueueEntry pop();  // the oldest; the queue must not be empty
     void clear();

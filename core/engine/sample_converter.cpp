@@ -1,3 +1,4 @@
+// Conversion of wire audio to the device's sample encodings, DSD repacking and DoP included.
 #include <algorithm>
 #include <cstring>
 

@@ -5,18 +5,13 @@
 
 #include "endpoint.h"
 #include "sink.h"
+#include "support/clock.h"
 
 namespace ondelle {
 namespace {
 
 constexpr auto cycle = std::chrono::milliseconds(500);
 constexpr std::int64_t network_check_ns = 2'000'000'000;
-
-std::int64_t steady_now_ns() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Reads the first interface line of a wireless statistics file; false when there is none.
 bool read_wireless_signal(const std::string& path, float& level) {

@@ -1,3 +1,4 @@
+// Track metadata read from a "track" object.
 #include "engine/track.h"
 
 namespace ondelle {

@@ -1,3 +1,4 @@
+// One TCP connection: whole-frame sends under the send mutex, frames received and decoded.
 #include "conn.h"
 
 #include <cstring>

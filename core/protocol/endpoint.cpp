@@ -29,9 +29,9 @@ bool is_away_sender(const EndpointSettings& settings, const Conn& conn) {
 Endpoint::Endpoint(EndpointSettings endpoint_settings, Sink* output)
     : settings(std::move(endpoint_settings)), sink(output), capacity_(compute_capacity(settings)) {
     spare_buffers.reserve(16);
-    player_thread_ = start_thread([this] { player_main(); });
+    player_thread_ = start_thread("player", [this] { player_main(); });
     try {
-        status_thread_ = start_thread([this] { status_main(); });
+        status_thread_ = start_thread("status", [this] { status_main(); });
     } catch (...) {
         stop();
         player_thread_.join();

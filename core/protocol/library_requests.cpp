@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "endpoint.h"
+#include "engine/core_variant.h"
 #include "protocol/roles.h"
 #include "support/base64.h"
 
@@ -94,16 +95,7 @@ bool library_request(Endpoint& endpoint, Conn& conn, const std::string& type, co
         const Json answer = ask(endpoint.on_library_plays, message);
         if (answer.is_null()) add_not_answered(reply);
         add_members(answer, reply);
-#ifndef ONDELLE_REDUCED_CORE
-    } else if (type == "library_private") {
-        const Json answer = ask(endpoint.on_library_private, message);
-        if (answer.is_null()) {
-            add_not_answered(reply);
-        } else {
-            reply.set("ok", Json(true));
-        }
-        add_members(answer, reply);
-#endif
+    } else if (answer_variant_library_request(endpoint, type, message, reply)) {
     } else if (type == "library_art") {
         answer_art(endpoint, conn, message);
         return true;

@@ -13,24 +13,22 @@ namespace ondelle {
 
 bool Endpoint::listen(int port, std::string& error) {
     net::startup();
-    const net::SocketHandle socket = net::open_tcp_v4();
-    if (socket == net::no_socket) {
+    net::UniqueSocket socket(net::open_tcp_v4());
+    if (socket.get() == net::no_socket) {
         error = net::last_error_text();
         return false;
     }
-    net::set_reuse_address(socket);
+    net::set_reuse_address(socket.get());
     std::uint32_t address = 0;
     if (!settings.bind_address.empty() && !net::parse_ipv4(settings.bind_address, address)) {
         error = "bad address " + settings.bind_address;
-        net::close_socket(socket);
         return false;
     }
-    if (!net::bind_and_listen_v4(socket, address, port, 4)) {
+    if (!net::bind_and_listen_v4(socket.get(), address, port, 4)) {
         error = net::last_error_text();
-        net::close_socket(socket);
         return false;
     }
-    const net::SocketHandle previous = listener_.exchange(socket);
+    const net::SocketHandle previous = listener_.exchange(socket.release());
     if (previous != net::no_socket) net::close_socket(previous);
     return true;
 }
@@ -82,7 +80,7 @@ void Endpoint::accept_one(net::SocketHandle socket, const net::PeerAddress&,
         }
         connections_.erase(finished_first, connections_.end());
         try {
-            std::thread thread = start_thread([this, conn, finished]() mutable {
+            std::thread thread = start_thread("session", [this, conn, finished]() mutable {
                 run_session(*this, std::move(conn));
                 finished->exchange(true);
             });

@@ -1,3 +1,4 @@
+// Which peer addresses may connect: private, loopback and link-local ones.
 #include "protocol/private_address.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The frame loop every role shares, and the notice a displaced peer gets.
 #include "protocol/role_loop.h"
 
 #include "endpoint.h"

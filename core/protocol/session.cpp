@@ -25,12 +25,9 @@ void run_session(Endpoint& endpoint, std::shared_ptr<Conn> conn) {
         }
         const std::int64_t proto = hello.json.get("proto").as_int(0);
         if (proto < lowest_proto) {
-            Json error = make_message("error");
-            error.set("code", Json("proto"));
-            error.set("message",
-                      Json("this endpoint speaks Ondelle " + std::to_string(lowest_proto) + " to " +
-                           std::to_string(highest_proto)));
-            conn->send_json(error);
+            conn->send_json(make_error("proto", "this endpoint speaks Ondelle " +
+                                                    std::to_string(lowest_proto) + " to " +
+                                                    std::to_string(highest_proto)));
             conn->close();
             return;
         }

@@ -1,3 +1,4 @@
+// Base64 in both directions, as the protocol's JSON texts carry binary data.
 #include "support/base64.h"
 
 #include <array>

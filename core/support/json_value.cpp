@@ -20,6 +20,19 @@ const Json& Json::null_value() {
     return shared_null;
 }
 
+Json Json::array() {
+    Json value;
+    value.type = Array;
+    return value;
+}
+
+Json make_error(const char* code, std::string text) {
+    Json error = make_message("error");
+    error.set("code", Json(code));
+    error.set("message", Json(std::move(text)));
+    return error;
+}
+
 Json make_message(const char* type) {
     Json message;
     message.type = Json::Object;

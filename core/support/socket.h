@@ -54,4 +54,26 @@ long receive_some_into(SocketHandle socket, void* first, std::size_t first_size,
 void shutdown_both(SocketHandle socket);
 void close_socket(SocketHandle socket);
 
+// Owns a socket while it is being set up: closed on every early return, released to its
+// long-term owner once it works.
+class UniqueSocket {
+  public:
+    explicit UniqueSocket(SocketHandle socket) : socket_(socket) {}
+    ~UniqueSocket() {
+        if (socket_ != no_socket) close_socket(socket_);
+    }
+    UniqueSocket(const UniqueSocket&) = delete;
+    UniqueSocket& operator=(const UniqueSocket&) = delete;
+
+    SocketHandle get() const { return socket_; }
+    SocketHandle release() {
+        const SocketHandle socket = socket_;
+        socket_ = no_socket;
+        return socket;
+    }
+
+  private:
+    SocketHandle socket_;
+};
+
 }  // namespace ondelle::net

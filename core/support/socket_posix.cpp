@@ -1,3 +1,4 @@
+// TCP sockets over BSD sockets.
 #include "support/socket.h"
 
 #include <arpa/inet.h>

@@ -1,3 +1,4 @@
+// TCP sockets over Winsock 2.
 #include "support/socket.h"
 
 // clang-format off

@@ -1,3 +1,4 @@
+// UDP sockets and multicast membership over BSD sockets.
 #include "support/udp_socket.h"
 
 #include <netinet/in.h>

@@ -1,3 +1,4 @@
+// UDP sockets and multicast membership over Winsock 2.
 #include "support/udp_socket.h"
 
 #include <winsock2.h>

@@ -10,7 +10,7 @@
 #include <future>
 #include <thread>
 
-#include "com_ptr.h"
+#include "win/com_ptr.h"
 #include "device_probe.h"
 
 namespace ondelle {

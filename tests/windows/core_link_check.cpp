@@ -8,9 +8,7 @@
 #include "endpoint.h"
 #include "support/base64.h"
 #include "support/text.h"
-#ifndef ONDELLE_REDUCED_CORE
-#include "engine/flac_stream_decoder.h"
-#endif
+#include "variant_check.h"
 
 int main(int argc, char** argv) {
     const auto arguments = ondelle::utf8_arguments(argc, argv);
@@ -30,10 +28,7 @@ int main(int argc, char** argv) {
     // Constructed only: starting it would advertise on the network.
     ondelle::Advertiser advertiser;
     report.set("host", ondelle::Json(advertiser.host_name()));
-#ifndef ONDELLE_REDUCED_CORE
-    ondelle::FlacStreamDecoder decoder;
-    report.set("flac", ondelle::Json(decoder.init(16)));
-#endif
+    add_variant_checks(report);
     std::printf("%s\n", ondelle::dump_json(report).c_str());
     endpoint.stop();
     return endpoint.run() ? 0 : 1;

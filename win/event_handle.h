@@ -11,11 +11,9 @@ class EventHandle {
   public:
     EventHandle() = default;
     // An unnamed auto-reset event, not signalled; empty when the system refuses one.
-    static EventHandle create_auto_reset() {
-        EventHandle event;
-        event.handle_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        return event;
-    }
+    static EventHandle create_auto_reset() { return create(FALSE); }
+    // An unnamed event that stays signalled once set; empty when the system refuses one.
+    static EventHandle create_manual_reset() { return create(TRUE); }
     ~EventHandle() { reset(); }
     EventHandle(const EventHandle&) = delete;
     EventHandle& operator=(const EventHandle&) = delete;
@@ -35,6 +33,12 @@ class EventHandle {
     }
 
   private:
+    static EventHandle create(BOOL manual_reset) {
+        EventHandle event;
+        event.handle_ = CreateEventW(nullptr, manual_reset, FALSE, nullptr);
+        return event;
+    }
+
     HANDLE handle_ = nullptr;
 };
 

@@ -1,4 +1,5 @@
-#include "com_thread.h"
+// Joins a thread to COM's multithreaded apartment.
+#include "win/com_thread.h"
 
 #include <windows.h>
 

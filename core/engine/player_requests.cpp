@@ -1,0 +1,86 @@
+// What the sessions ask of the player: stream starts, audio and ends to queue, and stop,
+// flush, pause and artwork, each in one place. Every request is made with the player lock
+// held and wakes whoever waits on the shared condition.
+#include <algorithm>
+
+#include "endpoint.h"
+
+namespace ondelle {
+
+void Endpoint::clear_queue() {
+    queue.clear();
+    ++generation;
+    cond.notify_all();
+}
+
+void Endpoint::request_stop() {
+    clear_queue();
+    pause_request = false;
+    stop_request = true;
+    cond.notify_all();
+}
+
+void Endpoint::request_flush() {
+    clear_queue();
+    flush_request = true;
+    discard_flushed = true;
+    flushed_stream = current_stream;
+    cond.notify_all();
+}
+
+void Endpoint::request_pause(bool on) {
+    pause_request = on;
+    cond.notify_all();
+}
+
+bool Endpoint::is_flushed(std::uint32_t stream) const {
+    return discard_flushed && stream == static_cast<std::uint32_t>(flushed_stream);
+}
+
+void Endpoint::queue_start(QueueEntry entry) {
+    current_stream = entry.stream;
+    discard_flushed = false;
+    queue.push(std::move(entry));
+    cond.notify_all();
+}
+
+void Endpoint::queue_audio(std::uint32_t stream, ByteVector& data, std::uint64_t received) {
+    QueueEntry entry;
+    entry.type = QueueEntry::Audio;
+    entry.stream = static_cast<std::int32_t>(stream);
+    entry.data = std::move(data);
+    queue.push(std::move(entry));
+    bytes_received += received + 13;
+    // The player's emptied buffers come back as receive buffers.
+    if (!spare_buffers.empty()) {
+        data = std::move(spare_buffers.back());
+        spare_buffers.pop_back();
+    }
+    cond.notify_all();
+}
+
+void Endpoint::queue_end(std::int32_t stream) {
+    QueueEntry entry;
+    entry.type = QueueEntry::StreamEnd;
+    entry.stream = stream;
+    queue.push(std::move(entry));
+    cond.notify_all();
+}
+
+void Endpoint::drop_art() {
+    if (art.empty()) return;
+    art.clear();
+    ++art_version;
+}
+
+void Endpoint::store_art(std::string data, std::string mime, std::int32_t stream) {
+    const bool same = data == art;
+    art = std::move(data);
+    art_mime = std::move(mime);
+    art_stream = stream;
+    art_album = current_track.album;
+    art_key = current_track.art;
+    if (!same) ++art_version;
+}
+
+}  // namespace ondelle
