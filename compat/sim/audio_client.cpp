@@ -1,6 +1,8 @@
 // A simulated WASAPI client: the device clock, the buffer rules, exclusive holding and capture.
 #include "audio_client.h"
 
+#include <pthread.h>
+
 #include <ksmedia.h>
 
 #include <algorithm>
@@ -166,7 +168,10 @@ HRESULT SimAudioClient::Initialize(AUDCLNT_SHAREMODE share_mode, DWORD stream_fl
     ring_.assign(std::size_t(buffer_frames) * block_, 0);
     staging_.assign(ring_.size(), 0);
     initialized_ = true;
-    clock_ = std::thread([this] { clock_main(); });
+    clock_ = std::thread([this] {
+        pthread_setname_np(pthread_self(), "sim clock");
+        clock_main();
+    });
     return S_OK;
 }
 
