@@ -6,6 +6,8 @@
 #pragma once
 
 #include <atomic>
+#include <initializer_list>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -20,6 +22,15 @@ inline constexpr std::uint32_t max_frame_length = 1048576;
 inline constexpr std::size_t max_control_text = max_frame_length - 1;
 
 enum FrameType : std::uint8_t { Control = 1, Audio = 2, Blob = 3 };
+
+// How long a peer may take to accept one frame. A peer that takes longer is shut down, so
+// that nobody who sends to it waits longer than this.
+inline constexpr std::chrono::milliseconds send_time_limit{3000};
+using SendDeadline = std::chrono::steady_clock::time_point;
+
+inline SendDeadline send_deadline() {
+    return std::chrono::steady_clock::now() + send_time_limit;
+}
 enum BlobKind : std::uint8_t { FileData = 1, LibraryArt = 2, StreamArt = 3 };
 
 // One received frame. Kept by its session and refilled by every receive; the buffers are
@@ -54,11 +65,16 @@ class Conn {
     bool burst = false;
     const std::string peer;
 
-    // Any thread. True when the whole frame went out.
-    bool send_json(const Json& message);
+    // Any thread. True when the whole frame went out by the deadline (send_time_limit from
+    // now unless given); a peer that does not take it by then is shut down.
+    bool send_json(const Json& message) { return send_json(message, send_deadline()); }
+    bool send_json(const Json& message, SendDeadline deadline);
     bool send_blob(std::uint8_t kind, std::uint32_t stream, const std::string& id,
                    const std::string& mime, std::uint64_t offset, std::uint64_t total,
                    const void* data, std::size_t size);
+
+    // True once a send ran out of time and the connection was shut down for it.
+    bool send_timed_out() const { return send_timed_out_.load(); }
 
     // The owning session thread only. True when a whole frame was read and stored.
     bool receive(Message& message);
@@ -71,12 +87,26 @@ class Conn {
     bool is_open() const { return socket_.load() != net::no_socket; }
 
   private:
+    // Sends the pieces of one frame in order, all by the deadline.
+    struct Piece {
+        const void* data;
+        std::size_t size;
+    };
+    bool send_frame(std::initializer_list<Piece> pieces, SendDeadline deadline);
+    bool send_all(net::SocketHandle socket, const Piece& piece, SendDeadline deadline);
+    void give_up_on_slow_peer();
+
     bool receive_exact(net::SocketHandle socket, void* data, std::size_t size);
+    // Reads size bytes into text or data, growing it as the bytes arrive, so that a frame
+    // whose header announced much and whose bytes never come costs little.
+    template <class Buffer>
+    bool receive_growing(net::SocketHandle socket, Buffer& buffer, std::size_t size);
     bool receive_exact_two(net::SocketHandle socket, std::uint8_t* first, std::size_t first_size,
                            std::uint8_t* second, std::size_t second_size);
 
     std::atomic<net::SocketHandle> socket_;
-    std::mutex send_mutex_;    // held for the whole of every frame sent
+    std::atomic<bool> send_timed_out_{false};
+    std::timed_mutex send_mutex_;  // held for the whole of every frame sent
     std::mutex handle_mutex_;  // orders shutdown against close, so a reused handle is never hit
 };
 

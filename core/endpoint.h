@@ -221,8 +221,10 @@ class Endpoint {
         std::weak_ptr<Conn> conn;
     };
 
-    void accept_one(net::SocketHandle socket, const net::PeerAddress& address,
-                    std::string peer_text);
+    void accept_one(net::UniqueSocket& socket, const net::PeerAddress& address,
+                    const std::string& peer_text);
+    // A session thread's body: a failure to get memory ends this session only.
+    void serve_connection(std::shared_ptr<Conn> conn);
     void player_main();
     void status_main();
     // The player's steps; each is entered and left with the lock held.

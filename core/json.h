@@ -66,7 +66,8 @@ Json make_message(const char* type);
 // {"t": "error", "code": code, "message": text}: what a peer is told when something fails.
 Json make_error(const char* code, std::string text);
 
-// Always replaces out; on failure out holds the partial tree read so far.
+// Always replaces out; on failure out holds the partial tree read so far, except for a text
+// of more than 32768 values, which leaves Null.
 bool parse_json(const std::string& text, Json& out);
 
 std::string dump_json(const Json& v);

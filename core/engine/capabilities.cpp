@@ -157,8 +157,10 @@ void Endpoint::broadcast_capabilities() {
     Json capabilities = make_message("capabilities");
     for (const auto& [key, value] : caps.members)
         capabilities.set(key, value);
+    // One deadline for all: peers that do not read cost the others one time limit at most.
+    const SendDeadline deadline = send_deadline();
     for (const auto& peer : peers)
-        peer->send_json(peer->proto < 2 ? native_sources : capabilities);
+        peer->send_json(peer->proto < 2 ? native_sources : capabilities, deadline);
 }
 
 }  // namespace ondelle

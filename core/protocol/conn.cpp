@@ -1,6 +1,7 @@
 // One TCP connection: whole-frame sends under the send mutex, frames received and decoded.
 #include "conn.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace ondelle {
@@ -34,16 +35,8 @@ std::uint64_t get_u64(const std::uint8_t* p) {
     return (std::uint64_t{get_u32(p)} << 32) | get_u32(p + 4);
 }
 
-bool send_all(net::SocketHandle socket, const void* data, std::size_t size) {
-    const auto* p = static_cast<const std::uint8_t*>(data);
-    while (size > 0) {
-        const long sent = net::send_some(socket, p, size);
-        if (sent <= 0) return false;
-        p += sent;
-        size -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
+// Bytes a growing receive buffer takes on at a time.
+constexpr std::size_t growth_step = 16384;
 
 }  // namespace
 
@@ -54,16 +47,13 @@ Conn::~Conn() {
     close();
 }
 
-bool Conn::send_json(const Json& message) {
+bool Conn::send_json(const Json& message, SendDeadline deadline) {
     const std::string text = dump_json(message);
     if (text.size() > max_control_text) return false;
     std::uint8_t header[5];
     put_u32(header, static_cast<std::uint32_t>(text.size() + 1));
     header[4] = Control;
-    std::lock_guard lock(send_mutex_);
-    const net::SocketHandle socket = socket_.load();
-    if (socket == net::no_socket) return false;
-    return send_all(socket, header, sizeof header) && send_all(socket, text.data(), text.size());
+    return send_frame({{header, sizeof header}, {text.data(), text.size()}}, deadline);
 }
 
 bool Conn::send_blob(std::uint8_t kind, std::uint32_t stream, const std::string& id,
@@ -84,13 +74,53 @@ bool Conn::send_blob(std::uint8_t kind, std::uint32_t stream, const std::string&
     std::uint8_t numbers[16];
     put_u64(numbers, offset);
     put_u64(numbers + 8, total);
+    return send_frame({{head, sizeof head},
+                       {id.data(), id.size()},
+                       {&mime_length, 1},
+                       {mime.data(), mime.size()},
+                       {numbers, sizeof numbers},
+                       {data, size}},
+                      send_deadline());
+}
 
-    std::lock_guard lock(send_mutex_);
+bool Conn::send_frame(std::initializer_list<Piece> pieces, SendDeadline deadline) {
+    std::unique_lock lock(send_mutex_, deadline);
+    if (!lock.owns_lock()) {
+        // Another thread has been sending to this peer all this time.
+        give_up_on_slow_peer();
+        return false;
+    }
     const net::SocketHandle socket = socket_.load();
     if (socket == net::no_socket) return false;
-    return send_all(socket, head, sizeof head) && send_all(socket, id.data(), id.size()) &&
-           send_all(socket, &mime_length, 1) && send_all(socket, mime.data(), mime.size()) &&
-           send_all(socket, numbers, sizeof numbers) && send_all(socket, data, size);
+    for (const Piece& piece : pieces) {
+        if (!send_all(socket, piece, deadline)) return false;
+    }
+    return true;
+}
+
+bool Conn::send_all(net::SocketHandle socket, const Piece& piece, SendDeadline deadline) {
+    const auto* p = static_cast<const std::uint8_t*>(piece.data);
+    std::size_t size = piece.size;
+    while (size > 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 || !net::set_send_timeout(socket, static_cast<long>(left.count()))) {
+            give_up_on_slow_peer();
+            return false;
+        }
+        const long sent = net::send_some(socket, p, size);
+        if (sent <= 0) {
+            if (sent < 0 && net::send_timed_out()) give_up_on_slow_peer();
+            return false;
+        }
+        p += sent;
+        size -= static_cast<std::size_t>(sent);
+    }
+    return true;
+}
+
+void Conn::give_up_on_slow_peer() {
+    if (!send_timed_out_.exchange(true)) shutdown();
 }
 
 bool Conn::receive_exact(net::SocketHandle socket, void* data, std::size_t size) {
@@ -167,14 +197,24 @@ bool Conn::receive(Message& message) {
         message.blob_offset = get_u64(numbers);
         message.blob_total = get_u64(numbers + 8);
         message.text.clear();
-        message.data.resize(length - 25u - id_length - mime_length);
-        return receive_exact(socket, message.data.data(), message.data.size());
+        return receive_growing(socket, message.data, length - 25u - id_length - mime_length);
     }
 
     message.data.clear();
-    message.text.resize(length - 1);
-    if (!receive_exact(socket, message.text.data(), message.text.size())) return false;
+    if (!receive_growing(socket, message.text, length - 1)) return false;
     if (message.type == Control) parse_json(message.text, message.json);
+    return true;
+}
+
+template <class Buffer>
+bool Conn::receive_growing(net::SocketHandle socket, Buffer& buffer, std::size_t size) {
+    buffer.clear();
+    while (buffer.size() < size) {
+        const std::size_t at = buffer.size();
+        const std::size_t step = std::min(size - at, std::max(growth_step, buffer.capacity() - at));
+        buffer.resize(at + step);
+        if (!receive_exact(socket, buffer.data() + at, step)) return false;
+    }
     return true;
 }
 
@@ -194,7 +234,7 @@ void Conn::close() {
     }
     // A send on another thread may still be using the handle; the shutdown has made it fail,
     // so wait for it to let go before the number can be reused for another connection.
-    { std::lock_guard wait_for_sender(send_mutex_); }
+    { std::lock_guard<std::timed_mutex> wait_for_sender(send_mutex_); }
     net::close_socket(socket);
 }
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "support/thread.h"
+#include "support/utf8.h"
 
 namespace ondelle {
 
@@ -95,7 +96,8 @@ Endpoint::VolumeState Endpoint::volume_state() {
 }
 
 void Endpoint::log(const std::string& line) const {
-    if (on_log) on_log(line);
+    // Lines carry names and texts that peers chose: none of them may forge a line.
+    if (on_log) on_log(escape_controls(line));
 }
 
 }  // namespace ondelle

@@ -2,6 +2,7 @@
 #include "endpoint.h"
 
 #include <algorithm>
+#include <new>
 #include <chrono>
 #include <thread>
 
@@ -24,7 +25,7 @@ bool Endpoint::listen(int port, std::string& error) {
         error = "bad address " + settings.bind_address;
         return false;
     }
-    if (!net::bind_and_listen_v4(socket.get(), address, port, 4)) {
+    if (!net::bind_and_listen_v4(socket.get(), address, port)) {
         error = net::last_error_text();
         return false;
     }
@@ -53,7 +54,12 @@ bool Endpoint::run() {
             continue;
         }
         if (settings.any_address || is_private_address(address)) {
-            accept_one(socket, address, std::move(peer_text));
+            net::UniqueSocket owned(socket);
+            try {
+                accept_one(owned, address, peer_text);
+            } catch (const std::bad_alloc&) {
+                log("refused " + peer_text + ": out of memory");
+            }
         } else {
             log("refused " + peer_text + ": not a private network address");
             net::close_socket(socket);
@@ -63,38 +69,58 @@ bool Endpoint::run() {
     return stopping_.load();
 }
 
-void Endpoint::accept_one(net::SocketHandle socket, const net::PeerAddress&,
-                          std::string peer_text) {
-    net::set_no_delay(socket);
-    auto conn = std::make_shared<Conn>(socket, std::move(peer_text));
+void Endpoint::accept_one(net::UniqueSocket& socket, const net::PeerAddress&,
+                          const std::string& peer_text) {
+    net::set_no_delay(socket.get());
+    auto conn = std::make_shared<Conn>(socket.get(), peer_text);
+    socket.release();
     auto finished = std::make_shared<std::atomic<bool>>(false);
     std::vector<std::thread> reaped;
-    std::exception_ptr refused;
+    std::string refused;
     {
         std::lock_guard lock(mutex);
         const auto finished_first =
             std::stable_partition(connections_.begin(), connections_.end(),
                                   [](const ConnEntry& entry) { return !entry.finished->load(); });
+        // Room first: a thread taken out must never be dropped unjoined.
+        reaped.reserve(static_cast<std::size_t>(connections_.end() - finished_first));
         for (auto it = finished_first; it != connections_.end(); ++it) {
             reaped.push_back(std::move(it->thread));
         }
         connections_.erase(finished_first, connections_.end());
         try {
+            // Room first, so that a started thread always finds its entry.
+            connections_.reserve(connections_.size() + 1);
             std::thread thread = start_thread("session", [this, conn, finished]() mutable {
-                run_session(*this, std::move(conn));
+                serve_connection(std::move(conn));
                 finished->exchange(true);
             });
             connections_.push_back(ConnEntry{std::move(thread), finished, conn});
             // A stop that ran between the accept and this registration did not see the
             // connection; shut it down here so its session cannot wait for ever.
             if (stopping_.load()) conn->shutdown();
-        } catch (...) {
-            refused = std::current_exception();
+        } catch (const std::exception& e) {
+            // No thread (or no memory for one): this peer goes, everyone else is served on.
+            refused = e.what();
         }
     }
     for (auto& thread : reaped)
         thread.join();
-    if (refused) std::rethrow_exception(refused);
+    if (!refused.empty()) {
+        conn->close();
+        log("refused " + conn->peer + ": " + refused);
+    }
+}
+
+void Endpoint::serve_connection(std::shared_ptr<Conn> conn) {
+    try {
+        run_session(*this, conn);
+    } catch (const std::exception& e) {
+        // Out of memory in the handshake, or a thread refused: the session ends, not the
+        // process.
+        conn->close();
+        log(conn->peer + ": " + e.what() + ": dropped");
+    }
 }
 
 }  // namespace ondelle

@@ -6,6 +6,7 @@
 #include "endpoint.h"
 #include "protocol/role_loop.h"
 #include "protocol/roles.h"
+#include "support/utf8.h"
 
 namespace ondelle {
 namespace {
@@ -37,7 +38,8 @@ void run_session(Endpoint& endpoint, std::shared_ptr<Conn> conn) {
         conn->sender_id = sender.get("id").as_string("");
         conn->binary = hello.json.get("binary").as_bool(false);
         conn->burst = hello.json.get("burst").as_bool(false);
-        name = sender.get("name").as_string("");
+        // Names are shown to other peers: they go on as valid UTF-8 whatever was sent.
+        name = valid_utf8(sender.get("name").as_string(""));
     }
     if (conn->proto >= 2 && conn->role == "remote") {
         remote_session(endpoint, conn, name);
@@ -47,6 +49,10 @@ void run_session(Endpoint& endpoint, std::shared_ptr<Conn> conn) {
         library_session(endpoint, conn, name);
     } else {
         sender_session(endpoint, conn, name);
+    }
+    if (conn->send_timed_out()) {
+        endpoint.log(conn->peer + ": took nothing it was sent for " +
+                     std::to_string(send_time_limit.count() / 1000) + " s: dropped");
     }
 }
 

@@ -10,6 +10,10 @@ namespace ondelle {
 namespace {
 
 constexpr int max_depth = 64;
+// A message of many small values costs far more as a tree than as text (each value is a
+// whole Json); past this many the text is refused, which keeps one message at a few times
+// its size in memory.
+constexpr std::size_t max_values = 32768;
 
 class Parser {
   public:
@@ -24,9 +28,11 @@ class Parser {
         }
     }
 
+    bool too_many_values() const { return values_ > max_values; }
+
     void read_value(Json& out, int depth) {
         skip_whitespace();
-        if (depth > max_depth || pos_ == end_) {
+        if (depth > max_depth || pos_ == end_ || ++values_ > max_values) {
             ok_ = false;
             return;
         }
@@ -235,6 +241,7 @@ class Parser {
     const char* pos_;
     const char* end_;
     bool ok_ = true;
+    std::size_t values_ = 0;
 };
 
 }  // namespace
@@ -243,7 +250,8 @@ bool parse_json(const std::string& text, Json& out) {
     Parser parser(text);
     Json value;
     parser.read_value(value, 0);
-    out = std::move(value);
+    // Too large a tree is not handed on, not even in part.
+    out = parser.too_many_values() ? Json() : std::move(value);
     parser.skip_whitespace();
     return parser.ok() && parser.at_end();
 }

@@ -33,14 +33,20 @@ bool set_no_delay(SocketHandle socket);
 // Parses a dotted IPv4 text into network byte order.
 bool parse_ipv4(const std::string& text, std::uint32_t& address_be);
 
-// Binds to address (network order; 0 for every address) and port, then listens.
-bool bind_and_listen_v4(SocketHandle socket, std::uint32_t address_be, int port, int backlog);
+// Binds to address (network order; 0 for every address) and port, then listens with the
+// longest queue of pending connections the system allows.
+bool bind_and_listen_v4(SocketHandle socket, std::uint32_t address_be, int port);
 
 // The port the socket is bound to; 0 when the query fails.
 int local_port(SocketHandle socket);
 
 // Accepts one connection; fills the peer's address and its inet_ntop text.
 SocketHandle accept_peer(SocketHandle listener, PeerAddress& peer, std::string& peer_text);
+
+// How long one send call may block before it fails (at least 1 ms).
+bool set_send_timeout(SocketHandle socket, long milliseconds);
+// Whether the last failed send failed because its time ran out.
+bool send_timed_out();
 
 // One send or receive call: bytes moved, 0 when the peer closed, negative on failure.
 // Sending never raises SIGPIPE.

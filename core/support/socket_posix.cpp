@@ -50,14 +50,14 @@ bool parse_ipv4(const std::string& text, std::uint32_t& address_be) {
     return true;
 }
 
-bool bind_and_listen_v4(SocketHandle socket, std::uint32_t address_be, int port, int backlog) {
+bool bind_and_listen_v4(SocketHandle socket, std::uint32_t address_be, int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = address_be;
     const int fd = static_cast<int>(socket);
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-           ::listen(fd, backlog) == 0;
+           ::listen(fd, SOMAXCONN) == 0;
 }
 
 int local_port(SocketHandle socket) {
@@ -98,6 +98,19 @@ SocketHandle accept_peer(SocketHandle listener, PeerAddress& peer, std::string& 
     }
     peer_text = text;
     return fd;
+}
+
+bool set_send_timeout(SocketHandle socket, long milliseconds) {
+    milliseconds = milliseconds < 1 ? 1 : milliseconds;
+    timeval timeout{};
+    timeout.tv_sec = milliseconds / 1000;
+    timeout.tv_usec = (milliseconds % 1000) * 1000;
+    return ::setsockopt(static_cast<int>(socket), SOL_SOCKET, SO_SNDTIMEO, &timeout,
+                        sizeof timeout) == 0;
+}
+
+bool send_timed_out() {
+    return errno == EAGAIN || errno == EWOULDBLOCK;
 }
 
 long send_some(SocketHandle socket, const void* data, std::size_t size) {

@@ -59,14 +59,14 @@ bool parse_ipv4(const std::string& text, std::uint32_t& address_be) {
     return true;
 }
 
-bool bind_and_listen_v4(SocketHandle socket, std::uint32_t address_be, int port, int backlog) {
+bool bind_and_listen_v4(SocketHandle socket, std::uint32_t address_be, int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<u_short>(port));
     address.sin_addr.s_addr = address_be;
     const SOCKET s = static_cast<SOCKET>(socket);
     return ::bind(s, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
-           ::listen(s, backlog) == 0;
+           ::listen(s, SOMAXCONN) == 0;
 }
 
 int local_port(SocketHandle socket) {
@@ -107,6 +107,16 @@ SocketHandle accept_peer(SocketHandle listener, PeerAddress& peer, std::string& 
     }
     peer_text = text;
     return static_cast<SocketHandle>(s);
+}
+
+bool set_send_timeout(SocketHandle socket, long milliseconds) {
+    const DWORD timeout = milliseconds < 1 ? 1 : static_cast<DWORD>(milliseconds);
+    return ::setsockopt(static_cast<SOCKET>(socket), SOL_SOCKET, SO_SNDTIMEO,
+                        reinterpret_cast<const char*>(&timeout), sizeof timeout) == 0;
+}
+
+bool send_timed_out() {
+    return WSAGetLastError() == WSAETIMEDOUT;
 }
 
 long send_some(SocketHandle socket, const void* data, std::size_t size) {
