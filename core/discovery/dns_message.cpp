@@ -242,4 +242,92 @@ bool read_query(const std::uint8_t* data, std::size_t size, const Names& names, 
     return matched;
 }
 
+std::string build_query(std::uint16_t id, const std::string& service_type) {
+    std::string out;
+    put16(out, id);
+    put16(out, 0);  // a standard query
+    put16(out, 1);  // one question
+    put16(out, 0);
+    put16(out, 0);
+    put16(out, 0);
+    append_name(out, service_type);
+    put16(out, type_ptr);
+    put16(out, class_in);
+    return out;
+}
+
+bool read_response(const std::uint8_t* data, std::size_t size, const std::string& service_type,
+                   std::map<std::string, Instance>& found) {
+    if (size < 12 || !(data[2] & 0x80)) return false;
+    const auto count = [&](int at) { return (std::size_t(data[at]) << 8) | data[at + 1]; };
+    const std::size_t questions = count(4);
+    const std::size_t records = count(6) + count(8) + count(10);
+    NameReader reader(data, size);
+    std::size_t pos = 12;
+    for (std::size_t i = 0; i < questions && !reader.failed(); ++i) {
+        reader.read_name(pos);
+        pos += 4;
+    }
+    const std::string type_suffix = "." + lowered(service_type);
+    // The instance a full name stands for, or empty when it is not one of service_type.
+    const auto instance_of = [&](const std::string& full) -> std::string {
+        const std::string low = lowered(full);
+        if (low.size() <= type_suffix.size() ||
+            low.compare(low.size() - type_suffix.size(), type_suffix.size(), type_suffix) != 0)
+            return {};
+        return full.substr(0, full.size() - type_suffix.size());
+    };
+    std::map<std::string, std::uint32_t> addresses;  // host, lowered, to address
+    for (std::size_t i = 0; i < records && !reader.failed() && pos < size; ++i) {
+        const std::string owner = reader.read_name(pos);
+        const std::uint16_t type = reader.read16(pos);
+        reader.read16(pos);
+        pos += 4;  // TTL
+        const std::uint16_t length = reader.read16(pos);
+        if (reader.failed() || pos + length > size) break;
+        const std::size_t end = pos + length;
+        if (type == type_ptr && lowered(owner) == lowered(service_type)) {
+            std::size_t at = pos;
+            const std::string instance = instance_of(reader.read_name(at));
+            if (!instance.empty()) found[instance].instance = instance;
+        } else if (type == type_srv && length >= 7) {
+            const std::string instance = instance_of(owner);
+            std::size_t at = pos + 4;
+            const std::uint16_t port = reader.read16(at);
+            const std::string host = reader.read_name(at);
+            if (!instance.empty()) {
+                Instance& entry = found[instance];
+                entry.instance = instance;
+                entry.port = port;
+                entry.host = host;
+            }
+        } else if (type == type_txt) {
+            const std::string instance = instance_of(owner);
+            if (!instance.empty()) {
+                Instance& entry = found[instance];
+                entry.instance = instance;
+                for (std::size_t at = pos; at < end;) {
+                    const std::size_t n = data[at++];
+                    const std::string item(reinterpret_cast<const char*>(data + at),
+                                           std::min(n, end - at));
+                    at += n;
+                    const auto equals = item.find('=');
+                    if (equals != std::string::npos)
+                        entry.txt[item.substr(0, equals)] = item.substr(equals + 1);
+                }
+            }
+        } else if (type == type_a && length == 4) {
+            std::uint32_t address = 0;
+            std::copy(data + pos, data + pos + 4, reinterpret_cast<std::uint8_t*>(&address));
+            addresses[lowered(owner)] = address;
+        }
+        pos = end;
+    }
+    for (auto& [name, entry] : found) {
+        const auto address = addresses.find(lowered(entry.host));
+        if (address != addresses.end()) entry.address_be = address->second;
+    }
+    return true;
+}
+
 }  // namespace ondelle::mdns

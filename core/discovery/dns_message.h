@@ -49,4 +49,22 @@ struct Query {
 // short datagrams and queries without questions are not; nothing past the questions is read.
 bool read_query(const std::uint8_t* data, std::size_t size, const Names& names, Query& query);
 
+// A one-shot query for the PTR records of a service type (ID given, one question, no
+// unicast-response bit): sent from a port other than 5353, it is answered by unicast.
+std::string build_query(std::uint16_t id, const std::string& service_type);
+
+// One instance of a service, as a response describes it.
+struct Instance {
+    std::string instance;  // the instance name, dots and all
+    std::string host;
+    std::uint16_t port = 0;
+    std::uint32_t address_be = 0;  // 0 until an A record for the host is read
+    std::map<std::string, std::string> txt;
+};
+
+// Adds what a response says about instances of service_type to found (matched by name, so
+// that several responses complete one instance). False when the datagram is no response.
+bool read_response(const std::uint8_t* data, std::size_t size, const std::string& service_type,
+                   std::map<std::string, Instance>& found);
+
 }  // namespace ondelle::mdns

@@ -195,5 +195,46 @@ TEST(MdnsQueries, KeepsTheFirstQuestionAndTheId) {
     EXPECT_EQ(query.first_question, d.substr(12));
 }
 
+// What a sender looking for endpoints does: its query names the responder, and the reply
+// reads back as the instance with its address, port and TXT entries.
+TEST(MdnsBrowsing, QueryIsAnsweredAndTheReplyReadsBack) {
+    mdns::Records records;
+    records.service_type = "_ondelle._tcp.local";
+    records.instance_full = mdns::full_instance_name("Den.Left", records.service_type);
+    records.host_name = "denleft-abcdef.local";
+    records.port = 4721;
+    records.txt = {{"v", "1"}, {"id", "abcdef"}, {"name", "Den.Left"}};
+
+    const std::string query = mdns::build_query(0x1234, records.service_type);
+    mdns::Query read;
+    ASSERT_TRUE(mdns::read_query(reinterpret_cast<const std::uint8_t*>(query.data()),
+                                 query.size(), mdns::names_to_match(records), read));
+    EXPECT_EQ(read.id, 0x1234);
+
+    std::uint32_t address = 0;
+    inet_pton(AF_INET, "10.77.0.1", &address);
+    const std::string reply =
+        mdns::build_response(records, read.id, true, read.first_question, address);
+    std::map<std::string, mdns::Instance> found;
+    ASSERT_TRUE(mdns::read_response(reinterpret_cast<const std::uint8_t*>(reply.data()),
+                                    reply.size(), "_ondelle._tcp.local", found));
+    ASSERT_EQ(found.size(), 1u);
+    const mdns::Instance& den = found.begin()->second;
+    EXPECT_EQ(den.instance, "Den.Left");
+    EXPECT_EQ(den.host, "denleft-abcdef.local");
+    EXPECT_EQ(den.port, 4721);
+    EXPECT_EQ(den.address_be, address);
+    EXPECT_EQ(den.txt, records.txt);
+
+    // A query is no response, and a cut reply gives what it holds without reading past it.
+    EXPECT_FALSE(mdns::read_response(reinterpret_cast<const std::uint8_t*>(query.data()),
+                                     query.size(), "_ondelle._tcp.local", found));
+    for (std::size_t cut = 0; cut < reply.size(); ++cut) {
+        std::map<std::string, mdns::Instance> partial;
+        mdns::read_response(reinterpret_cast<const std::uint8_t*>(reply.data()), cut,
+                            "_ondelle._tcp.local", partial);
+    }
+}
+
 }  // namespace
 }  // namespace ondelle
