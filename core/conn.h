@@ -73,6 +73,10 @@ class Conn {
                    const std::string& mime, std::uint64_t offset, std::uint64_t total,
                    const void* data, std::size_t size);
 
+    // An Audio frame, as a sender writes it: the stream, the 64-bit value and the data.
+    bool send_audio(std::uint32_t stream, std::uint64_t tag, const void* data, std::size_t size,
+                    SendDeadline deadline);
+
     // True once a send ran out of time and the connection was shut down for it.
     bool send_timed_out() const { return send_timed_out_.load(); }
 

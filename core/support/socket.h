@@ -70,6 +70,14 @@ class UniqueSocket {
     }
     UniqueSocket(const UniqueSocket&) = delete;
     UniqueSocket& operator=(const UniqueSocket&) = delete;
+    UniqueSocket(UniqueSocket&& other) noexcept : socket_(other.release()) {}
+    UniqueSocket& operator=(UniqueSocket&& other) noexcept {
+        if (this != &other) {
+            if (socket_ != no_socket) close_socket(socket_);
+            socket_ = other.release();
+        }
+        return *this;
+    }
 
     SocketHandle get() const { return socket_; }
     SocketHandle release() {

@@ -23,7 +23,7 @@ ensure_packages() {
 # What building and testing the project needs.
 ondelle_build_packages=(
     cmake ninja-build g++ pkg-config
-    libflac-dev
+    libflac-dev libsndfile1-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix
     nlohmann-json3-dev
@@ -33,4 +33,4 @@ ondelle_build_packages=(
 )
 
 # What building and running ondelle-wasapi needs.
-ondelle_run_packages=(cmake ninja-build g++ pkg-config libflac-dev)
+ondelle_run_packages=(cmake ninja-build g++ pkg-config libflac-dev libsndfile1-dev)

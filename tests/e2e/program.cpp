@@ -1,3 +1,4 @@
+// Child processes for whole-program tests, with their output in files.
 #include "e2e/program.h"
 
 #include <fcntl.h>
@@ -52,7 +53,11 @@ int free_port() {
 }
 
 Program::Program(const TempDir& dir, std::vector<std::string> arguments,
-                 const std::string& sim_json) {
+                 const std::string& sim_json)
+    : Program(dir, ONDELLE_WASAPI_PATH, std::move(arguments), sim_json) {}
+
+Program::Program(const TempDir& dir, const std::string& executable,
+                 std::vector<std::string> arguments, const std::string& sim_json) {
     static int serial = 0;
     const std::string tag = std::to_string(++serial);
     out_path_ = dir.path("out" + tag + ".txt");
@@ -65,7 +70,7 @@ Program::Program(const TempDir& dir, std::vector<std::string> arguments,
         write_file(sim_path, sim_json);
         environment.push_back("ONDELLE_SIM=" + sim_path);
     }
-    arguments.insert(arguments.begin(), ONDELLE_WASAPI_PATH);
+    arguments.insert(arguments.begin(), executable);
     std::vector<char*> argv;
     for (auto& argument : arguments)
         argv.push_back(argument.data());

@@ -36,6 +36,9 @@ class Program {
     // Starts the program with arguments; sim_json, when not empty, becomes its ONDELLE_SIM.
     Program(const TempDir& dir, std::vector<std::string> arguments,
             const std::string& sim_json = "");
+    // Another executable of the project, the same way.
+    Program(const TempDir& dir, const std::string& executable, std::vector<std::string> arguments,
+            const std::string& sim_json = "");
     ~Program();  // kills what still runs
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;

@@ -1,0 +1,202 @@
+// The sender's connection: TCP with a bounded connect, frames through the core's Conn, and
+// the endpoint's reports gathered on a reader thread.
+#include "endpoint_link.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "support/thread.h"
+
+namespace ondelle::send {
+namespace {
+
+constexpr int connect_timeout_ms = 5000;
+
+std::vector<std::int64_t> numbers(const Json& array) {
+    std::vector<std::int64_t> out;
+    for (const Json& element : array.elements)
+        out.push_back(element.as_int(0));
+    return out;
+}
+
+bool contains(const std::vector<std::int64_t>& values, std::int64_t value) {
+    return std::find(values.begin(), values.end(), value) != values.end();
+}
+
+std::string dsd_name(std::int64_t rate) {
+    const std::int64_t base = rate % 44100 == 0 ? 44100 : 48000;
+    return "DSD" + std::to_string(rate / base);
+}
+
+// A connected TCP socket to host:port, or -1 with error set.
+int connect_to(const std::string& host, int port, std::string& error) {
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
+        error = "no such host " + host;
+        return -1;
+    }
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    int result = ::connect(fd, found->ai_addr, found->ai_addrlen);
+    freeaddrinfo(found);
+    if (result != 0 && errno == EINPROGRESS) {
+        pollfd writable{fd, POLLOUT, 0};
+        result = -1;
+        if (poll(&writable, 1, connect_timeout_ms) == 1) {
+            int failure = 0;
+            socklen_t size = sizeof failure;
+            getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size);
+            errno = failure;
+            result = failure == 0 ? 0 : -1;
+        } else {
+            errno = ETIMEDOUT;
+        }
+    }
+    if (result != 0) {
+        error = host + ":" + std::to_string(port) + ": " + std::strerror(errno);
+        ::close(fd);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+bool Offer::plays(const Format& format) const {
+    if (format.channels != 2) return false;
+    if (format.is_dsd()) return dsd_u8 && contains(dsd_rates, format.rate);
+    return contains(pcm_rates, format.rate) && contains(pcm_bits, format.bits);
+}
+
+std::string Offer::describe() const {
+    std::string text = "PCM";
+    if (pcm_rates.empty()) {
+        text += " nothing";
+    } else {
+        text += " " + std::to_string(*std::min_element(pcm_rates.begin(), pcm_rates.end()));
+        if (pcm_rates.size() > 1)
+            text += "\xe2\x80\x93" +
+                    std::to_string(*std::max_element(pcm_rates.begin(), pcm_rates.end()));
+        text += " Hz at ";
+        for (std::size_t i = 0; i < pcm_bits.size(); ++i)
+            text += (i ? "/" : "") + std::to_string(pcm_bits[i]);
+        text += " bits";
+    }
+    if (dsd_u8 && !dsd_rates.empty()) {
+        text += ",";
+        for (const auto rate : dsd_rates)
+            text += " " + dsd_name(rate);
+    }
+    return text;
+}
+
+Offer read_offer(const Json& welcome) {
+    Offer offer;
+    const Json& formats = welcome.get("formats");
+    offer.pcm_rates = numbers(formats.get("pcm").get("rates"));
+    offer.pcm_bits = numbers(formats.get("pcm").get("bits"));
+    offer.dsd_rates = numbers(formats.get("dsd").get("rates"));
+    for (const Json& layout : formats.get("dsd").get("layouts").elements)
+        offer.dsd_u8 = offer.dsd_u8 || layout.as_string("") == "u8";
+    for (const Json& codec : welcome.get("codecs").elements)
+        offer.flac = offer.flac || codec.as_string("") == "flac";
+    offer.name = welcome.get("endpoint").get("name").as_string("");
+    offer.model = welcome.get("endpoint").get("model").as_string("");
+    return offer;
+}
+
+std::unique_ptr<EndpointLink> EndpointLink::open(const std::string& host, int port,
+                                                 const Json& hello, std::string& error) {
+    const int fd = connect_to(host, port, error);
+    if (fd < 0) return nullptr;
+    std::unique_ptr<EndpointLink> link(new EndpointLink(std::make_shared<Conn>(fd, host)));
+    Message reply;
+    if (!link->conn_->send_json(hello) || !link->conn_->receive(reply) ||
+        reply.json.get("t").as_string("") != "welcome") {
+        error = host + ":" + std::to_string(port) + ": " +
+                (reply.json.get("t").as_string("") == "error"
+                     ? reply.json.get("message").as_string("refused")
+                     : std::string("no welcome"));
+        return nullptr;
+    }
+    link->welcome_ = std::move(reply.json);
+    link->reader_ = start_thread("link reader", [link = link.get()] { link->read_reports(); });
+    return link;
+}
+
+EndpointLink::~EndpointLink() {
+    close();
+}
+
+void EndpointLink::close() {
+    conn_->shutdown();
+    if (reader_.joinable()) reader_.join();
+    conn_->close();
+}
+
+bool EndpointLink::send(const Json& message) {
+    return conn_->send_json(message);
+}
+
+bool EndpointLink::send_audio(std::uint32_t stream, const std::string& data) {
+    // The endpoint holds a sender back while its queue is full; give it all the time a
+    // paused or slow output may need.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
+    return conn_->send_audio(stream, 0, data.data(), data.size(), deadline);
+}
+
+EndpointLink::State EndpointLink::state() {
+    std::lock_guard lock(mutex_);
+    return state_;
+}
+
+bool EndpointLink::wait_ended(std::int64_t stream, std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    return changed_.wait_for(lock, timeout, [&] {
+        return state_.streams[stream].ended || state_.lost || state_.taken;
+    }) && state_.streams[stream].ended;
+}
+
+void EndpointLink::wait_report(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout);
+}
+
+void EndpointLink::read_reports() {
+    Message message;
+    while (conn_->receive(message)) {
+        if (message.type != Control) continue;
+        const Json& json = message.json;
+        const std::string type = json.get("t").as_string("");
+        std::lock_guard lock(mutex_);
+        if (type == "status") {
+            Report& report = state_.streams[json.get("stream").as_int(0)];
+            report.played = json.get("played").as_int(0);
+            report.buffered_ms = json.get("buffered_ms").as_int(0);
+            report.underruns = json.get("underruns").as_int(0);
+        } else if (type == "ended") {
+            state_.streams[json.get("stream").as_int(0)].ended = true;
+        } else if (type == "error") {
+            state_.error_code = json.get("code").as_string("");
+            state_.error_message = json.get("message").as_string("");
+        } else if (type == "stopped") {
+            state_.taken = true;
+        }
+        changed_.notify_all();
+    }
+    std::lock_guard lock(mutex_);
+    state_.lost = true;
+    changed_.notify_all();
+}
+
+}  // namespace ondelle::send

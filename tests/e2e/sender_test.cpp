@@ -1,0 +1,224 @@
+// ondelle-send against ondelle-wasapi on a simulated device: files of every kind reach the
+// device byte-exact, one format's files join without a gap, and what goes wrong is said with
+// its exit code.
+#include <gtest/gtest.h>
+
+#include <sndfile.h>
+
+#include <csignal>
+#include <cstring>
+
+#include "e2e/program.h"
+#include "helpers/flac_encoding.h"
+
+namespace ondelle::test {
+namespace {
+
+// Samples with no zero byte, so that they stand out from the device's silence.
+std::string pattern(std::size_t bytes, int seed) {
+    std::string s(bytes, '\0');
+    for (std::size_t i = 0; i < bytes; ++i)
+        s[i] = static_cast<char>(1 + (i * 29 + seed + i / 11) % 255);
+    return s;
+}
+
+// A WAV file of wire PCM (little-endian, interleaved stereo) of that depth.
+void write_wav(const std::string& path, const std::string& pcm, int rate, int bits) {
+    SF_INFO info{};
+    info.samplerate = rate;
+    info.channels = 2;
+    info.format = SF_FORMAT_WAV |
+                  (bits == 16 ? SF_FORMAT_PCM_16 : bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_32);
+    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    const int bytes = bits / 8;
+    std::vector<int> samples(pcm.size() / bytes);
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        std::uint32_t v = 0;
+        for (int b = 0; b < bytes; ++b)
+            v |= std::uint32_t(std::uint8_t(pcm[i * bytes + b])) << (8 * (4 - bytes + b));
+        samples[i] = int(v);
+    }
+    sf_writef_int(file, samples.data(), sf_count_t(samples.size() / 2));
+    sf_close(file);
+}
+
+std::string le(std::uint64_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i)
+        s += char(v >> (8 * i));
+    return s;
+}
+
+// A stereo DSF file, least significant bit first, of the given wire bytes (L R L R ..., the
+// earliest sample in each byte's top bit).
+std::string write_dsf(const std::string& path, const std::string& wire, int rate) {
+    constexpr std::size_t block = 4096;
+    const std::size_t per_channel = wire.size() / 2;
+    const std::size_t blocks = (per_channel + block - 1) / block;
+    std::string data(blocks * block * 2, '\0');
+    for (std::size_t t = 0; t < per_channel; ++t) {
+        for (int ch = 0; ch < 2; ++ch) {
+            std::uint8_t b = std::uint8_t(wire[t * 2 + ch]), r = 0;
+            for (int i = 0; i < 8; ++i)
+                r = std::uint8_t(r | ((b >> i & 1) << (7 - i)));
+            data[(t / block) * block * 2 + ch * block + t % block] = char(r);
+        }
+    }
+    std::string file = "DSD " + le(28, 8) + le(28 + 52 + 12 + data.size(), 8) + le(0, 8);
+    file += "fmt " + le(52, 8) + le(1, 4) + le(0, 4) + le(2, 4) + le(2, 4) + le(rate, 4) +
+            le(1, 4) + le(per_channel * 8, 8) + le(block, 4) + le(0, 4);
+    file += "data" + le(12 + data.size(), 8) + data;
+    write_file(path, file);
+    return file;
+}
+
+// DoP as the simulated device stores 24 valid bits in 32: a zero byte, then the later and
+// the earlier DSD byte of the channel, then the marker, 0x05 and 0xFA by turns.
+std::string dop32(const std::string& wire) {
+    std::string out;
+    for (std::size_t frame = 0; frame + 4 <= wire.size(); frame += 4) {
+        const char marker = (frame / 4) % 2 == 0 ? '\x05' : '\xFA';
+        for (int channel = 0; channel < 2; ++channel) {
+            out += '\0';
+            out += wire[frame + 2 + channel];
+            out += wire[frame + channel];
+            out += marker;
+        }
+    }
+    return out;
+}
+
+class Sending : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (!std::getenv("ONDELLE_PRIVATE_NET"))
+            GTEST_SKIP() << "the programs advertise and browse: run in the private namespace";
+    }
+
+    void start(const std::string& device, std::vector<std::string> arguments = {}) {
+        port = free_port();
+        capture = dir.path("capture.raw");
+        arguments.insert(arguments.end(), {"--port", std::to_string(port)});
+        endpoint = std::make_unique<Program>(
+            dir, arguments,
+            R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,"speed":2,)" +
+                device + R"(,"capture":")" + capture + "\"}]}");
+        ASSERT_TRUE(endpoint->wait_for_out("Ondelle endpoint")) << endpoint->err();
+    }
+
+    Finished send(std::vector<std::string> arguments) {
+        Program sender(dir, ONDELLE_SEND_PATH, std::move(arguments));
+        const int code = sender.wait_exit(60s);
+        return {code, sender.out(), sender.err()};
+    }
+
+    std::string to() const { return "127.0.0.1:" + std::to_string(port); }
+
+    TempDir dir;
+    int port = 0;
+    std::string capture;
+    std::unique_ptr<Program> endpoint;
+};
+
+TEST_F(Sending, WavFilesOfEachDepthPlayByteExact) {
+    start(R"("rates":[44100],"layouts":["16/16","24/24","32/32"])");
+    for (const int bits : {16, 24, 32}) {
+        SCOPED_TRACE(std::to_string(bits) + "-bit");
+        const std::string pcm = pattern(44100 / 4 * 2 * (bits / 8), bits);
+        const std::string file = dir.path("tone" + std::to_string(bits) + ".wav");
+        write_wav(file, pcm, 44100, bits);
+        write_file(capture, "");
+        const auto sent = send({"--to", to(), file});
+        ASSERT_EQ(sent.code, 0) << sent.err;
+        EXPECT_EQ(sent.out, "1/1 tone" + std::to_string(bits) + ".wav  PCM 44100 Hz " +
+                                std::to_string(bits) + "-bit\n");
+        EXPECT_NE(read_file(capture).find(pcm), std::string::npos);
+    }
+}
+
+TEST_F(Sending, TwoFilesOfOneFormatJoinWithoutAGap) {
+    start(R"("rates":[48000],"layouts":["16/16"])");
+    const std::string first = pattern(48000 / 5 * 4, 1);
+    const std::string second = pattern(48000 / 5 * 4, 2);
+    write_wav(dir.path("a.wav"), first, 48000, 16);
+    write_wav(dir.path("b.wav"), second, 48000, 16);
+    const auto sent = send({"--to", to(), dir.path("a.wav"), dir.path("b.wav")});
+    ASSERT_EQ(sent.code, 0) << sent.err;
+    EXPECT_NE(read_file(capture).find(first + second), std::string::npos);
+}
+
+TEST_F(Sending, FlacIsForwardedWhenOfferedAndDecodedOtherwise) {
+    const auto stream = encode_flac(24, 2, 1152, 8, 44100);
+    std::string file_bytes = stream.header;
+    std::string pcm;
+    for (std::size_t i = 0; i < stream.frames.size(); ++i) {
+        file_bytes += stream.frames[i];
+        pcm += stream.pcm[i];
+    }
+    const std::string file = dir.path("song.flac");
+    write_file(file, file_bytes);
+    for (const bool offered : {true, false}) {
+        SCOPED_TRACE(offered ? "forwarded" : "decoded");
+        std::vector<std::string> arguments;
+        if (offered) arguments = {"--flac", "all"};
+        start(R"("rates":[44100],"layouts":["24/24"])", arguments);
+        const auto sent = send({"--to", to(), file});
+        ASSERT_EQ(sent.code, 0) << sent.err;
+        EXPECT_NE(sent.out.find(offered ? "FLAC 44100 Hz 24-bit" : "PCM 44100 Hz 24-bit"),
+                  std::string::npos)
+            << sent.out;
+        EXPECT_NE(read_file(capture).find(pcm), std::string::npos);
+        endpoint->send_signal(SIGINT);
+        EXPECT_EQ(endpoint->wait_exit(), 0);
+        write_file(capture, "");
+    }
+}
+
+TEST_F(Sending, DsfPlaysAsDop) {
+    start(R"("rates":[176400],"layouts":["24/32"])", {"--dop"});
+    std::string wire = pattern(2822400 / 8 / 4 * 2, 5);  // a quarter second, both channels
+    write_dsf(dir.path("one.dsf"), wire, 2822400);
+    const auto sent = send({"--to", to(), dir.path("one.dsf")});
+    ASSERT_EQ(sent.code, 0) << sent.err;
+    EXPECT_EQ(sent.out, "1/1 one.dsf  DSD64\n");
+    EXPECT_NE(read_file(capture).find(dop32(wire)), std::string::npos);
+}
+
+TEST_F(Sending, ListFindsTheEndpointInTheNamespace) {
+    start(R"("rates":[44100,48000],"layouts":["16/16","24/24"])");
+    const auto listed = send({"--list"});
+    ASSERT_EQ(listed.code, 0) << listed.err;
+    EXPECT_EQ(listed.out, "DEN \xc2\xb7 DAC  10.77.0.1:" + std::to_string(port) +
+                              "  DAC  PCM 44100\xe2\x80\x93" "48000 Hz at 16/24 bits\n");
+}
+
+TEST_F(Sending, RefusalsAndAbsencesSayWhyWithTheirExitCodes) {
+    start(R"("rates":[44100],"layouts":["16/16"])");
+    write_wav(dir.path("low.wav"), pattern(22050 / 10 * 4, 3), 22050, 16);
+    write_file(dir.path("text.wav"), "not audio at all");
+    const struct {
+        std::vector<std::string> arguments;
+        int code;
+        std::string says;
+    } cases[] = {
+        {{"--to", to(), dir.path("low.wav")},
+         6,
+         "low.wav: the endpoint does not play PCM 22050 Hz 16-bit (it plays PCM 44100 Hz at 16 "
+         "bits)"},
+        {{"--to", to(), dir.path("text.wav")}, 7, "text.wav: not audio"},
+        {{"--to", "127.0.0.1:" + std::to_string(free_port()), dir.path("low.wav")},
+         4,
+         "cannot connect"},
+        {{"--to", "Nowhere Room", dir.path("low.wav")}, 3, "no endpoint \"Nowhere Room\" found"},
+        {{"--volume", "101", dir.path("low.wav")}, 2, "usage: ondelle-send"},
+    };
+    for (const auto& c : cases) {
+        const auto sent = send(c.arguments);
+        EXPECT_EQ(sent.code, c.code) << sent.err;
+        EXPECT_NE(sent.err.find(c.says), std::string::npos) << sent.err;
+    }
+}
+
+}  // namespace
+}  // namespace ondelle::test
