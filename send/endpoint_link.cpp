@@ -81,21 +81,20 @@ bool Offer::plays(const Format& format) const {
 std::string Offer::describe() const {
     std::string text = "PCM";
     if (pcm_rates.empty()) {
-        text += " nothing";
+        text.append(" nothing");
     } else {
-        text += " " + std::to_string(*std::min_element(pcm_rates.begin(), pcm_rates.end()));
-        if (pcm_rates.size() > 1)
-            text += "\xe2\x80\x93" +
-                    std::to_string(*std::max_element(pcm_rates.begin(), pcm_rates.end()));
-        text += " Hz at ";
+        const auto [lowest, highest] = std::minmax_element(pcm_rates.begin(), pcm_rates.end());
+        text.append(" ").append(std::to_string(*lowest));
+        if (*highest != *lowest) text.append("\xe2\x80\x93").append(std::to_string(*highest));
+        text.append(" Hz at ");
         for (std::size_t i = 0; i < pcm_bits.size(); ++i)
-            text += (i ? "/" : "") + std::to_string(pcm_bits[i]);
-        text += " bits";
+            text.append(i ? "/" : "").append(std::to_string(pcm_bits[i]));
+        text.append(" bits");
     }
     if (dsd_u8 && !dsd_rates.empty()) {
-        text += ",";
+        text.append(",");
         for (const auto rate : dsd_rates)
-            text += " " + dsd_name(rate);
+            text.append(" ").append(dsd_name(rate));
     }
     return text;
 }

@@ -268,7 +268,7 @@ bool read_response(const std::uint8_t* data, std::size_t size, const std::string
         reader.read_name(pos);
         pos += 4;
     }
-    const std::string type_suffix = "." + lowered(service_type);
+    const std::string type_suffix = std::string(".").append(lowered(service_type));
     // The instance a full name stands for, or empty when it is not one of service_type.
     const auto instance_of = [&](const std::string& full) -> std::string {
         const std::string low = lowered(full);

@@ -76,8 +76,11 @@ class SenderSession {
             const bool away = s.away_buffer_ms >= 1 && is_away_sender(s, *conn_);
             conn_->send_json(build_welcome(endpoint_, conn_->proto, conn_->burst,
                                            flac_allowed(endpoint_, *conn_), away));
+            // Under the lock: the displaced sender's session, which checks under it whether it
+            // is still the sender, would otherwise close its connection before the notice
+            // went out, and that sender would never learn why it was cut off.
+            if (previous && previous != conn_) send_stopped_notice(*previous, name_);
         }
-        if (previous && previous != conn_) send_stopped_notice(*previous, name_);
         if (displaced_remote) send_stopped_notice(*displaced_remote, name_);
         endpoint_.broadcast_capabilities();
         endpoint_.log("sender: " + name_);

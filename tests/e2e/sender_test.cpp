@@ -7,6 +7,7 @@
 
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 #include "e2e/program.h"
 #include "helpers/flac_encoding.h"
@@ -218,6 +219,25 @@ TEST_F(Sending, RefusalsAndAbsencesSayWhyWithTheirExitCodes) {
         EXPECT_EQ(sent.code, c.code) << sent.err;
         EXPECT_NE(sent.err.find(c.says), std::string::npos) << sent.err;
     }
+}
+
+TEST_F(Sending, CtrlCEndsTheSessionAndATakeoverEndsTheRun) {
+    start(R"("rates":[44100],"layouts":["16/16"])");
+    write_wav(dir.path("long.wav"), pattern(44100 * 4 * 8, 9), 44100, 16);  // eight seconds
+    {
+        Program sender(dir, ONDELLE_SEND_PATH, {"--to", to(), dir.path("long.wav")});
+        ASSERT_TRUE(endpoint->wait_for_err("sender: ondelle-send on")) << endpoint->err();
+        sender.send_signal(SIGINT);
+        EXPECT_EQ(sender.wait_exit(5s), 130) << sender.err();
+    }
+    Program first(dir, ONDELLE_SEND_PATH, {"--to", to(), dir.path("long.wav")});
+    ASSERT_TRUE(endpoint->wait_for_out("Ondelle endpoint"));
+    std::this_thread::sleep_for(500ms);
+    Program second(dir, ONDELLE_SEND_PATH, {"--to", to(), dir.path("long.wav")});
+    EXPECT_EQ(first.wait_exit(10s), 8) << first.err();
+    EXPECT_NE(first.err().find("taken over by another sender"), std::string::npos);
+    second.send_signal(SIGINT);
+    EXPECT_EQ(second.wait_exit(5s), 130);
 }
 
 }  // namespace
