@@ -130,17 +130,19 @@ bool choose_target(const std::string& to, Target& target) {
 }
 
 int run(const Options& options) {
+    // From the start: a Ctrl-C while looking for the endpoint ends the run as cleanly.
+    std::atomic<bool> stop_requested{false};
+    ConsoleSignals signals([&] { stop_requested.store(true); });
     if (options.list) return list_endpoints();
     Target target;
-    if (!choose_target(options.to, target)) return no_endpoint;
+    if (!choose_target(options.to, target)) return stop_requested.load() ? interrupted : no_endpoint;
+    if (stop_requested.load()) return interrupted;
     std::string error;
     auto link = EndpointLink::open(target.host, target.port, hello(""), error);
     if (!link) {
         std::fprintf(stderr, "ondelle-send: cannot connect to %s\n", error.c_str());
         return cannot_connect;
     }
-    std::atomic<bool> stop_requested{false};
-    ConsoleSignals signals([&] { stop_requested.store(true); });
     if (options.volume >= 0) {
         Json volume = make_message("volume");
         volume.set("value", Json(options.volume));

@@ -235,6 +235,7 @@ TEST_F(Sending, CtrlCEndsTheSessionAndATakeoverEndsTheRun) {
     std::this_thread::sleep_for(500ms);
     Program second(dir, ONDELLE_SEND_PATH, {"--to", to(), dir.path("long.wav")});
     EXPECT_EQ(first.wait_exit(10s), 8) << first.err();
+    std::this_thread::sleep_for(200ms);  // the second is streaming now
     EXPECT_NE(first.err().find("taken over by another sender"), std::string::npos);
     second.send_signal(SIGINT);
     EXPECT_EQ(second.wait_exit(5s), 130);

@@ -93,6 +93,7 @@ TEST(HostilePeers, APeerThatNeverReadsDoesNotStallTheNextSender) {
     ASSERT_TRUE(control.send_json(hello("control", "Mute")));
     ASSERT_TRUE(running.wait_for_log("control: Mute"));
     std::atomic<bool> done{false};
+    std::atomic<bool> stuck{false};
     std::thread pinger([&] {
         const std::string ping_text = R"({"t":"ping"})";
         const std::string ping =
@@ -100,16 +101,23 @@ TEST(HostilePeers, APeerThatNeverReadsDoesNotStallTheNextSender) {
         std::string pings;
         for (int i = 0; i < 64; ++i)
             pings += ping;
-        const auto deadline = std::chrono::steady_clock::now() + 15s;
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
         pollfd writable{control.fd(), POLLOUT, 0};
         while (!done.load() && std::chrono::steady_clock::now() < deadline) {
-            if (poll(&writable, 1, 100) == 1 &&
-                ::send(control.fd(), pings.data(), pings.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+            // Not writable for a while: the endpoint has stopped reading, its session thread
+            // blocked on a pong this peer does not take.
+            if (poll(&writable, 1, 300) != 1) {
+                stuck.store(true);
+                continue;
+            }
+            if (::send(control.fd(), pings.data(), pings.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
                 errno != EAGAIN)
                 return;
         }
     });
-    std::this_thread::sleep_for(500ms);  // its buffers are full by now
+    for (int i = 0; i < 200 && !stuck.load(); ++i)
+        std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(stuck.load()) << "the peer's buffers never filled";
 
     const auto arrived = std::chrono::steady_clock::now();
     std::string welcome;
