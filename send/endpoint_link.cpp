@@ -179,7 +179,8 @@ void EndpointLink::read_reports() {
         const std::string type = json.get("t").as_string("");
         std::lock_guard lock(mutex_);
         if (type == "status") {
-            Report& report = state_.streams[json.get("stream").as_int(0)];
+            state_.heard_stream = json.get("stream").as_int(0);
+            Report& report = state_.streams[state_.heard_stream];
             report.played = json.get("played").as_int(0);
             report.buffered_ms = json.get("buffered_ms").as_int(0);
             report.underruns = json.get("underruns").as_int(0);

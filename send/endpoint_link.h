@@ -57,6 +57,7 @@ class EndpointLink {
     };
     struct State {
         std::map<std::int64_t, Report> streams;
+        std::int64_t heard_stream = 0;  // the stream the last status report was about
         std::string error_code;  // the last {"t":"error"} the endpoint sent
         std::string error_message;
         bool taken = false;  // another sender took over
