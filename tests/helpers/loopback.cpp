@@ -36,7 +36,7 @@ std::pair<Fd, Fd> loopback_pair() {
     return {std::move(client), std::move(server)};
 }
 
-Fd connect_to(const char* host, int port, const char* source) {
+Fd connect_to(const char* host, int port, const char* source, bool small_buffers) {
     sockaddr_storage storage{};
     socklen_t size = 0;
     int family = AF_INET;
@@ -55,6 +55,8 @@ Fd connect_to(const char* host, int port, const char* source) {
         return Fd();
     }
     Fd fd(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    // Before the connection exists, so that the window the peer is offered is small too.
+    if (small_buffers) shrink_buffers(fd.get());
     if (source != nullptr) {
         sockaddr_in from{};
         from.sin_family = AF_INET;

@@ -31,8 +31,10 @@ class Fd {
 std::pair<Fd, Fd> loopback_pair();
 
 // Connects to host (an IPv4 or IPv6 literal) and port, from the source address when one is
-// given; an empty Fd when that fails.
-Fd connect_to(const char* host, int port, const char* source = nullptr);
+// given, with small socket buffers when asked (a peer that is to stop reading early); an
+// empty Fd when that fails.
+Fd connect_to(const char* host, int port, const char* source = nullptr,
+              bool small_buffers = false);
 
 // Sets a small receive buffer, for tests that need a peer which stops reading early.
 void shrink_buffers(int fd);

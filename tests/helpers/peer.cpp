@@ -134,4 +134,22 @@ bool Peer::stays_silent(std::chrono::milliseconds time) {
     return ::poll(&p, 1, static_cast<int>(time.count())) == 0;
 }
 
+void ping_without_reading(int fd, std::atomic<bool>& stuck, const std::atomic<bool>& done) {
+    const std::string ping_text = R"({"t":"ping"})";
+    std::string pings;
+    for (int i = 0; i < 64; ++i)
+        pings += frame_header(std::uint32_t(ping_text.size() + 1), 1) + ping_text;
+    const auto deadline = std::chrono::steady_clock::now() + 60s;
+    pollfd writable{fd, POLLOUT, 0};
+    while (!done.load() && std::chrono::steady_clock::now() < deadline) {
+        if (poll(&writable, 1, 1000) != 1) {
+            stuck.store(true);
+            continue;
+        }
+        if (::send(fd, pings.data(), pings.size(), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+            errno != EAGAIN)
+            return;
+    }
+}
+
 }  // namespace ondelle::test

@@ -2,6 +2,7 @@
 // wait bounded in time.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -56,6 +57,11 @@ class Peer {
 
     Fd fd_;
 };
+
+// Sends pings on fd and never reads the pongs, until done or 60 s have passed; stuck is set
+// once the endpoint has stopped reading them for a second (usually because its session is
+// blocked sending to this peer; a session that is only slow catches up later).
+void ping_without_reading(int fd, std::atomic<bool>& stuck, const std::atomic<bool>& done);
 
 // Frame encoding for tests that build raw bytes.
 std::string frame_header(std::uint32_t length, std::uint8_t type);
