@@ -8,6 +8,7 @@
 #include <atomic>
 #include <initializer_list>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -110,7 +111,11 @@ class Conn {
 
     std::atomic<net::SocketHandle> socket_;
     std::atomic<bool> send_timed_out_{false};
-    std::timed_mutex send_mutex_;  // held for the whole of every frame sent
+    // Whole frames, one at a time: a sender waits for the gate until its deadline (a mutex
+    // and a flag rather than a timed mutex, whose clock waits the thread checker cannot see).
+    std::mutex send_mutex_;
+    std::condition_variable send_gate_;
+    bool sending_ = false;  // under send_mutex_; a frame is being written
     std::mutex handle_mutex_;  // orders shutdown against close, so a reused handle is never hit
 };
 

@@ -95,18 +95,33 @@ bool Conn::send_audio(std::uint32_t stream, std::uint64_t tag, const void* data,
 }
 
 bool Conn::send_frame(std::initializer_list<Piece> pieces, SendDeadline deadline) {
-    std::unique_lock lock(send_mutex_, deadline);
-    if (!lock.owns_lock()) {
-        // Another thread has been sending to this peer all this time.
-        give_up_on_slow_peer();
-        return false;
+    {
+        std::unique_lock lock(send_mutex_);
+        if (!send_gate_.wait_until(lock, deadline, [this] { return !sending_; })) {
+            // Another thread has been sending to this peer all this time.
+            lock.unlock();
+            give_up_on_slow_peer();
+            return false;
+        }
+        sending_ = true;
     }
+    bool sent = false;
     const net::SocketHandle socket = socket_.load();
-    if (socket == net::no_socket) return false;
-    for (const Piece& piece : pieces) {
-        if (!send_all(socket, piece, deadline)) return false;
+    if (socket != net::no_socket) {
+        sent = true;
+        for (const Piece& piece : pieces) {
+            if (!send_all(socket, piece, deadline)) {
+                sent = false;
+                break;
+            }
+        }
     }
-    return true;
+    {
+        std::lock_guard lock(send_mutex_);
+        sending_ = false;
+    }
+    send_gate_.notify_one();
+    return sent;
 }
 
 bool Conn::send_all(net::SocketHandle socket, const Piece& piece, SendDeadline deadline) {
@@ -245,7 +260,10 @@ void Conn::close() {
     }
     // A send on another thread may still be using the handle; the shutdown has made it fail,
     // so wait for it to let go before the number can be reused for another connection.
-    { std::lock_guard<std::timed_mutex> wait_for_sender(send_mutex_); }
+    {
+        std::unique_lock wait_for_sender(send_mutex_);
+        send_gate_.wait(wait_for_sender, [this] { return !sending_; });
+    }
     net::close_socket(socket);
 }
 
