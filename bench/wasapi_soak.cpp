@@ -132,7 +132,7 @@ int main(int argc, char** argv) {
     Program program(dir, {"--port", std::to_string(port)},
                     R"({"render_devices":[{"name":"DAC","default":true,)"
                     R"("rates":[44100,48000,96000],"layouts":["16/16","24/24","32/32"],)"
-                    R"("speed":2,"capture":")" +
+                    R"("speed":1,"capture":")" +
                         capture + "\"}]}");
     if (!program.wait_for_out("Ondelle endpoint")) return 1;
     std::atomic<bool> done{false};
