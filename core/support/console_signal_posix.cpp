@@ -53,6 +53,13 @@ ConsoleSignals::ConsoleSignals(std::function<void()> on_signal) : watch_(std::ma
     fcntl(fds[0], F_SETFL, fcntl(fds[0], F_GETFL) & ~O_NONBLOCK);
     const int read_fd = fds[0];
     watch_->thread = start_thread("console signals", [read_fd, on_signal = std::move(on_signal)] {
+        // Never on this thread: a handler that ran here, while it waits for the pipe, could
+        // not wake it (ThreadSanitizer, for one, defers handlers to the next call it sees).
+        sigset_t stop_signals;
+        sigemptyset(&stop_signals);
+        sigaddset(&stop_signals, SIGINT);
+        sigaddset(&stop_signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stop_signals, nullptr);
         for (;;) {
             char byte = 0;
             const ssize_t n = read(read_fd, &byte, 1);
@@ -65,7 +72,10 @@ ConsoleSignals::ConsoleSignals(std::function<void()> on_signal) : watch_(std::ma
     struct sigaction action {};
     action.sa_handler = on_console_signal;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
+    // No SA_RESTART: the call the signal interrupts returns, so that a runtime which runs
+    // handlers only between calls (ThreadSanitizer's does) gets to run it; the endpoint is
+    // stopping then anyway.
+    action.sa_flags = 0;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
