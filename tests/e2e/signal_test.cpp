@@ -22,12 +22,17 @@ const std::string hello = R"({"t":"hello","proto":2,"sender":{"id":"s1","name":"
 const std::string start_cd =
     R"({"kind":"pcm","rate":44100,"bits":16,"channels":2,"codec":"pcm"})";
 
+// The program's threads but the one that waits for console signals: it blocks them, and a
+// signal aimed at it alone (which a console never sends) would stay pending.
 std::vector<pid_t> threads_of(pid_t pid) {
     std::vector<pid_t> threads;
-    DIR* tasks = opendir(("/proc/" + std::to_string(pid) + "/task").c_str());
+    const std::string tasks_path = "/proc/" + std::to_string(pid) + "/task";
+    DIR* tasks = opendir(tasks_path.c_str());
     if (!tasks) return threads;
     while (const dirent* entry = readdir(tasks)) {
-        if (entry->d_name[0] != '.') threads.push_back(pid_t(std::atoi(entry->d_name)));
+        if (entry->d_name[0] == '.') continue;
+        const std::string name = read_file(tasks_path + "/" + entry->d_name + "/comm");
+        if (name.rfind("console signals", 0) != 0) threads.push_back(pid_t(std::atoi(entry->d_name)));
     }
     closedir(tasks);
     return threads;
@@ -92,7 +97,15 @@ TEST(ConsoleSignal, OnAnyThreadAtAnyMomentStopsWithExitZero) {
             if (threads.empty()) break;
             const pid_t thread =
                 threads[std::uniform_int_distribution<std::size_t>(0, threads.size() - 1)(random)];
+#if defined(__SANITIZE_THREAD__)
+            // ThreadSanitizer runs a handler only when the thread it was aimed at next enters
+            // one of its interceptors, which a thread parked in a condition wait may never do:
+            // there the signal goes to the process, as a console's does.
+            (void)thread;
+            kill(program.pid(), SIGINT);
+#else
             syscall(SYS_tgkill, program.pid(), thread, SIGINT);
+#endif
             std::this_thread::sleep_for(std::chrono::microseconds(
                 std::uniform_int_distribution<int>(0, 2000)(random)));
         }
