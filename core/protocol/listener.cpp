@@ -89,8 +89,10 @@ void Endpoint::accept_one(net::UniqueSocket& socket, const net::PeerAddress&,
         }
         connections_.erase(finished_first, connections_.end());
         try {
-            // Room first, so that a started thread always finds its entry.
-            connections_.reserve(connections_.size() + 1);
+            // Room first, so that a started thread always finds its entry; grown by doubling,
+            // not by one, which would copy the whole list at every accept.
+            if (connections_.size() == connections_.capacity())
+                connections_.reserve(std::max<std::size_t>(16, connections_.size() * 2));
             std::thread thread = start_thread("session", [this, conn, finished]() mutable {
                 serve_connection(std::move(conn));
                 finished->exchange(true);
