@@ -26,11 +26,17 @@ using LPCWSTR = const wchar_t*;
 using LPVOID = void*;
 using LPDWORD = DWORD*;
 using HANDLE = void*;
+using PVOID = void*;
+using WPARAM = std::uintptr_t;
+using LPARAM = std::intptr_t;
+using LRESULT = std::intptr_t;
+using UINT_PTR = std::uintptr_t;
 
 #define TRUE 1
 #define FALSE 0
 #define WINAPI
 #define STDMETHODCALLTYPE
+#define CALLBACK
 
 struct GUID {
     std::uint32_t Data1;
@@ -57,6 +63,7 @@ using LPCGUID = const GUID*;
 #define E_OUTOFMEMORY ((HRESULT)0x8007000E)
 #define E_INVALIDARG ((HRESULT)0x80070057)
 #define E_NOTFOUND ((HRESULT)0x80070490)
+#define CO_E_CLASSSTRING ((HRESULT)0x800401F3)
 #define REGDB_E_CLASSNOTREG ((HRESULT)0x80040154)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
@@ -110,8 +117,85 @@ FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream);
 __time64_t _time64(__time64_t* out);
 char* _ctime64(const __time64_t* time);
 
+// Threads, the process and its standard input.
+#define STD_INPUT_HANDLE ((DWORD)-10)
+DWORD GetCurrentThreadId();
+DWORD GetCurrentProcessId();
+HANDLE GetStdHandle(DWORD which);
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read,
+              void* overlapped);
+
+// Windows and the message queues of threads.
+struct HWND__;
+using HWND = HWND__*;
+struct HINSTANCE__;
+using HINSTANCE = HINSTANCE__*;
+using HMODULE = HINSTANCE;
+using HMENU = void*;
+struct POINT {
+    LONG x;
+    LONG y;
+};
+struct MSG {
+    HWND hwnd;
+    UINT message;
+    WPARAM wParam;
+    LPARAM lParam;
+    DWORD time;
+    POINT pt;
+};
+#define WM_QUIT 0x0012
+#define WM_TIMER 0x0113
+#define WM_USER 0x0400
+#define WM_APP 0x8000
+#define PM_NOREMOVE 0x0000
+#define PM_REMOVE 0x0001
+#define WS_VISIBLE 0x10000000L
+#define HWND_MESSAGE ((HWND)(std::intptr_t)-3)
+using TIMERPROC = void (*)(HWND, UINT, UINT_PTR, DWORD);
+using WNDENUMPROC = BOOL (*)(HWND, LPARAM);
+BOOL PeekMessageW(MSG* message, HWND window, UINT filter_min, UINT filter_max, UINT remove);
+BOOL GetMessageW(MSG* message, HWND window, UINT filter_min, UINT filter_max);
+BOOL PostThreadMessageW(DWORD thread_id, UINT message, WPARAM wparam, LPARAM lparam);
+BOOL TranslateMessage(const MSG* message);
+LRESULT DispatchMessageW(const MSG* message);
+UINT_PTR SetTimer(HWND window, UINT_PTR id, UINT elapse_ms, TIMERPROC function);
+BOOL KillTimer(HWND window, UINT_PTR id);
+HWND CreateWindowExW(DWORD ex_style, LPCWSTR class_name, LPCWSTR title, DWORD style, int x, int y,
+                     int width, int height, HWND parent, HMENU menu, HINSTANCE instance,
+                     LPVOID parameter);
+BOOL DestroyWindow(HWND window);
+HMODULE GetModuleHandleW(LPCWSTR module_name);
+BOOL EnumWindows(WNDENUMPROC function, LPARAM parameter);
+DWORD GetWindowThreadProcessId(HWND window, LPDWORD process_id);
+BOOL IsWindowVisible(HWND window);
+
+// The registry.
+struct HKEY__;
+using HKEY = HKEY__*;
+using PHKEY = HKEY*;
+using LSTATUS = LONG;
+using REGSAM = DWORD;
+#define HKEY_LOCAL_MACHINE ((HKEY)(std::uintptr_t)0x80000002)
+#define ERROR_SUCCESS 0L
+#define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_INVALID_HANDLE 6L
+#define ERROR_MORE_DATA 234L
+#define ERROR_NO_MORE_ITEMS 259L
+#define KEY_READ 0x20019
+#define KEY_WOW64_64KEY 0x0100
+#define RRF_RT_REG_SZ 0x00000002
+#define REG_SZ 1
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR sub_key, DWORD options, REGSAM access, PHKEY result);
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD name_length, LPDWORD reserved,
+                      LPWSTR class_name, LPDWORD class_length, FILETIME* last_write);
+LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDWORD type,
+                     PVOID data, LPDWORD data_bytes);
+LSTATUS RegCloseKey(HKEY key);
+
 // COM.
 #define COINIT_MULTITHREADED 0x0
+#define COINIT_APARTMENTTHREADED 0x2
 #define CLSCTX_INPROC_SERVER 0x1
 #define CLSCTX_ALL 0x17
 #define STGM_READ 0x0
@@ -119,6 +203,7 @@ HRESULT CoInitializeEx(LPVOID reserved, DWORD co_init);
 void CoUninitialize();
 HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD context, REFIID riid,
                          LPVOID* object);
+HRESULT CLSIDFromString(LPCWSTR text, CLSID* clsid);
 LPVOID CoTaskMemAlloc(std::size_t size);
 void CoTaskMemFree(LPVOID memory);
 

@@ -8,13 +8,14 @@
 #include "json.h"
 
 namespace compat {
-namespace {
 
 HRESULT read_hresult(const ondelle::Json& value) {
     if (value.type == ondelle::Json::String)
         return static_cast<HRESULT>(std::strtoul(value.text.c_str(), nullptr, 0));
     return static_cast<HRESULT>(static_cast<std::uint32_t>(value.as_int(0)));
 }
+
+namespace {
 
 // "24/32" and "32/24" both mean 24 valid bits in a 32-bit container.
 bool read_layout(const std::string& text, std::pair<int, int>& layout) {
@@ -104,6 +105,15 @@ bool load_simulation_config(const std::string& path, SimulationConfig& config, s
             DeviceConfig device;
             if (!read_device(entry, device, error)) return false;
             config.render_devices.push_back(std::move(device));
+        }
+    }
+    config.asio_key = json.get("asio_key").as_bool(true);
+    if (const auto* drivers = json.find("asio_drivers")) {
+        config.asio_drivers.clear();
+        for (const auto& entry : drivers->elements) {
+            AsioDriverConfig driver;
+            if (!read_asio_driver(entry, driver, error)) return false;
+            config.asio_drivers.push_back(std::move(driver));
         }
     }
     return true;

@@ -1,8 +1,11 @@
-// The file calls the programs make, with wide paths over the UTF-8 ones of this system.
+// The file calls the programs make, with wide paths over the UTF-8 ones of this system, and
+// standard input read through its handle.
 #include <windows.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
@@ -24,4 +27,23 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
 FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream) {
     if (!path || !mode) return nullptr;
     return std::freopen(ondelle::to_utf8(path).c_str(), ondelle::to_utf8(mode).c_str(), stream);
+}
+
+namespace {
+// Standard input is the only file the programs read through a handle.
+const HANDLE standard_input = reinterpret_cast<HANDLE>(std::uintptr_t(0x10));
+}  // namespace
+
+HANDLE GetStdHandle(DWORD which) {
+    return which == STD_INPUT_HANDLE ? standard_input : nullptr;
+}
+
+BOOL ReadFile(HANDLE file, LPVOID buffer, DWORD bytes_to_read, LPDWORD bytes_read, void*) {
+    if (file != standard_input || !buffer) return FALSE;
+    ssize_t got = -1;
+    do {
+        got = read(0, buffer, bytes_to_read);
+    } while (got < 0 && errno == EINTR);
+    if (bytes_read) *bytes_read = got > 0 ? DWORD(got) : 0;
+    return got >= 0 ? TRUE : FALSE;
 }

@@ -62,6 +62,8 @@ std::shared_ptr<const Simulation> current_simulation() {
     }
     for (const auto& device : simulation->config.render_devices)
         simulation->devices.push_back(std::make_shared<DeviceState>(device));
+    for (const auto& driver : simulation->config.asio_drivers)
+        simulation->asio_drivers.push_back(std::make_shared<AsioDriverState>(driver));
     loaded_path = path;
     current = std::move(simulation);
     return current;

@@ -4,10 +4,12 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "config.h"
@@ -39,9 +41,36 @@ struct DeviceState {
     std::FILE* capture_file = nullptr;
 };
 
+// What outlives any one object of a simulated ASIO driver: its files and whether it has
+// asked for its one reset of the run.
+struct AsioDriverState {
+    explicit AsioDriverState(AsioDriverConfig config);
+    ~AsioDriverState();
+    AsioDriverState(const AsioDriverState&) = delete;
+    AsioDriverState& operator=(const AsioDriverState&) = delete;
+
+    // The class identifier the registry names, if it has a "CLSID" value that parses.
+    bool clsid(CLSID& out) const;
+    // The "CLSID" value's text, empty when there is none.
+    std::string clsid_text() const;
+    // Appends one line to the log file, if one is configured.
+    void log(const std::string& line);
+    // Appends bytes to the capture file, if one is configured.
+    void capture(const BYTE* data, std::size_t size);
+
+    const AsioDriverConfig config;
+    std::atomic<bool> reset_sent{false};
+
+  private:
+    std::mutex mutex_;  // guards the files
+    std::FILE* log_file_ = nullptr;
+    std::FILE* capture_file_ = nullptr;
+};
+
 struct Simulation {
     SimulationConfig config;
     std::vector<std::shared_ptr<DeviceState>> devices;
+    std::vector<std::shared_ptr<AsioDriverState>> asio_drivers;
 };
 
 // The machine described by ONDELLE_SIM now; read again whenever that variable names another

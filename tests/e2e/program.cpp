@@ -57,7 +57,7 @@ Program::Program(const TempDir& dir, std::vector<std::string> arguments,
     : Program(dir, ONDELLE_WASAPI_PATH, std::move(arguments), sim_json) {}
 
 Program::Program(const TempDir& dir, const std::string& executable,
-                 std::vector<std::string> arguments, const std::string& sim_json) {
+                 std::vector<std::string> arguments, const std::string& sim_json, bool input_pipe) {
     static int serial = 0;
     const std::string tag = std::to_string(++serial);
     out_path_ = dir.path("out" + tag + ".txt");
@@ -82,16 +82,29 @@ Program::Program(const TempDir& dir, const std::string& executable,
 
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    int input[2] = {-1, -1};
+    if (input_pipe && pipe2(input, O_CLOEXEC) == 0) {
+        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+        input_ = input[1];
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    }
     posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0644);
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
+    if (input[0] >= 0) close(input[0]);
+}
+
+void Program::close_input() {
+    if (input_ >= 0) close(input_);
+    input_ = -1;
 }
 
 Program::~Program() {
+    close_input();
     if (pid_ > 0 && status_ == -1) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -145,11 +158,16 @@ void Program::send_signal(int signal) {
     if (pid_ > 0 && status_ == -1) kill(pid_, signal);
 }
 
-Finished run_program(const std::vector<std::string>& arguments, const std::string& sim_json) {
+Finished run_executable(const std::string& executable, const std::vector<std::string>& arguments,
+                        const std::string& sim_json) {
     TempDir dir;
-    Program program(dir, arguments, sim_json);
+    Program program(dir, executable, arguments, sim_json);
     const int code = program.wait_exit(20s);
     return {code, program.out(), program.err()};
+}
+
+Finished run_program(const std::vector<std::string>& arguments, const std::string& sim_json) {
+    return run_executable(ONDELLE_WASAPI_PATH, arguments, sim_json);
 }
 
 }  // namespace ondelle::test

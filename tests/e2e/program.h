@@ -36,9 +36,10 @@ class Program {
     // Starts the program with arguments; sim_json, when not empty, becomes its ONDELLE_SIM.
     Program(const TempDir& dir, std::vector<std::string> arguments,
             const std::string& sim_json = "");
-    // Another executable of the project, the same way.
+    // Another executable of the project, the same way. With input_pipe its standard input is
+    // a pipe that stays open until close_input; otherwise it reads nothing.
     Program(const TempDir& dir, const std::string& executable, std::vector<std::string> arguments,
-            const std::string& sim_json = "");
+            const std::string& sim_json = "", bool input_pipe = false);
     ~Program();  // kills what still runs
     Program(const Program&) = delete;
     Program& operator=(const Program&) = delete;
@@ -50,6 +51,7 @@ class Program {
     // The exit code, or -1 when it does not end in time (or ended by a signal).
     int wait_exit(std::chrono::milliseconds timeout = 10s);
     void send_signal(int signal);
+    void close_input();
     pid_t pid() const { return pid_; }
 
   private:
@@ -57,6 +59,7 @@ class Program {
     std::string err_path_;
     pid_t pid_ = -1;
     int status_ = -1;
+    int input_ = -1;  // the write end of the program's standard input, with input_pipe
 };
 
 // Runs to its end: {exit code, standard output, standard error}.
@@ -66,5 +69,7 @@ struct Finished {
     std::string err;
 };
 Finished run_program(const std::vector<std::string>& arguments, const std::string& sim_json = "");
+Finished run_executable(const std::string& executable, const std::vector<std::string>& arguments,
+                        const std::string& sim_json = "");
 
 }  // namespace ondelle::test

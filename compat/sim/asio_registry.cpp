@@ -1,0 +1,111 @@
+// HKLM\SOFTWARE\ASIO as the simulated machine has it: one subkey per configured driver, in
+// order, each with its "CLSID" text; and the state each driver keeps for the whole run.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+
+#include "clsid.h"
+#include "simulation.h"
+#include "support/text.h"
+
+namespace compat {
+
+AsioDriverState::AsioDriverState(AsioDriverConfig driver_config)
+    : config(std::move(driver_config)) {}
+
+AsioDriverState::~AsioDriverState() {
+    if (log_file_) std::fclose(log_file_);
+    if (capture_file_) std::fclose(capture_file_);
+}
+
+std::string AsioDriverState::clsid_text() const {
+    if (!config.clsid) return "";
+    return config.clsid->empty() ? derived_clsid_text(config.name) : *config.clsid;
+}
+
+bool AsioDriverState::clsid(CLSID& out) const {
+    if (!config.clsid) return false;
+    return SUCCEEDED(CLSIDFromString(ondelle::to_wide(clsid_text()).c_str(), &out));
+}
+
+void AsioDriverState::log(const std::string& line) {
+    if (config.log.empty()) return;
+    std::lock_guard lock(mutex_);
+    if (!log_file_) log_file_ = std::fopen(config.log.c_str(), "ab");
+    if (!log_file_) return;
+    std::fprintf(log_file_, "%s\n", line.c_str());
+    std::fflush(log_file_);
+}
+
+void AsioDriverState::capture(const BYTE* data, std::size_t size) {
+    if (config.capture.empty() || size == 0) return;
+    std::lock_guard lock(mutex_);
+    if (!capture_file_) capture_file_ = std::fopen(config.capture.c_str(), "ab");
+    if (!capture_file_) return;
+    std::fwrite(data, 1, size, capture_file_);
+    std::fflush(capture_file_);
+}
+
+}  // namespace compat
+
+namespace {
+
+// The one key that can be opened; closing it is all that needs doing.
+const HKEY asio_key = reinterpret_cast<HKEY>(std::uintptr_t(0x5A510));
+
+const compat::AsioDriverState* find_driver(LPCWSTR name) {
+    const auto simulation = compat::current_simulation();
+    const std::string wanted = ondelle::to_utf8(name);
+    for (const auto& driver : simulation->asio_drivers)
+        if (driver->config.name == wanted) return driver.get();
+    return nullptr;
+}
+
+}  // namespace
+
+LSTATUS RegOpenKeyExW(HKEY key, LPCWSTR sub_key, DWORD, REGSAM, PHKEY result) {
+    if (!result || !sub_key) return ERROR_INVALID_HANDLE;
+    *result = nullptr;
+    if (key != HKEY_LOCAL_MACHINE || ondelle::to_utf8(sub_key) != "SOFTWARE\\ASIO" ||
+        !compat::current_simulation()->config.asio_key)
+        return ERROR_FILE_NOT_FOUND;
+    *result = asio_key;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD name_length, LPDWORD, LPWSTR,
+                      LPDWORD, FILETIME*) {
+    if (key != asio_key || !name || !name_length) return ERROR_INVALID_HANDLE;
+    const auto simulation = compat::current_simulation();
+    if (index >= simulation->asio_drivers.size()) return ERROR_NO_MORE_ITEMS;
+    const std::wstring wide = ondelle::to_wide(simulation->asio_drivers[index]->config.name);
+    if (wide.size() + 1 > *name_length) return ERROR_MORE_DATA;
+    std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, name);
+    *name_length = DWORD(wide.size());
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDWORD type,
+                     PVOID data, LPDWORD data_bytes) {
+    if (key != asio_key || !sub_key || !value) return ERROR_INVALID_HANDLE;
+    const compat::AsioDriverState* driver = find_driver(sub_key);
+    if (!driver || ondelle::to_utf8(value) != "CLSID" || !driver->config.clsid ||
+        !(flags & RRF_RT_REG_SZ))
+        return ERROR_FILE_NOT_FOUND;
+    const std::wstring wide = ondelle::to_wide(driver->clsid_text());
+    const DWORD needed = DWORD((wide.size() + 1) * sizeof(wchar_t));
+    if (type) *type = REG_SZ;
+    if (!data_bytes) return data ? ERROR_INVALID_HANDLE : ERROR_SUCCESS;
+    const DWORD room = *data_bytes;
+    *data_bytes = needed;
+    if (!data) return ERROR_SUCCESS;
+    if (room < needed) return ERROR_MORE_DATA;
+    std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, static_cast<wchar_t*>(data));
+    return ERROR_SUCCESS;
+}
+
+LSTATUS RegCloseKey(HKEY key) {
+    return key == asio_key || key == HKEY_LOCAL_MACHINE ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}

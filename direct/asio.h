@@ -1,0 +1,148 @@
+// One ASIO driver, driven from a thread of its own: a single-threaded apartment with a
+// hidden message-only window, a message loop and a 500 ms timer. Every driver call runs
+// there (Asio::call carries work over and its result back); the driver calls back from its
+// own thread into render(), which shares with the sink only the ring, its positions and the
+// atomic flags and counters below.
+#pragma once
+
+#include <windows.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <future>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+#include "iasio.h"
+#include "support/bytes.h"
+#include "win/com_ptr.h"
+
+namespace ondelle {
+
+// A driver registered on the machine.
+struct DriverEntry {
+    std::string name;  // the registry key's name
+    CLSID clsid{};
+};
+
+// What a driver can play.
+struct Caps {
+    std::vector<std::int32_t> rates;      // PCM, in probe order
+    std::vector<std::int32_t> dsd_rates;  // one-bit samples per second, in probe order
+    std::int32_t sample_type = -1;        // output channel 0 in PCM mode; -1: not said
+    std::int32_t dsd_sample_type = -1;    // the same in DSD mode; -1: not said or no DSD
+    std::int32_t outputs = 0;
+};
+
+class Asio {
+  public:
+    // data_event is lent: set when a buffer switch consumed audio or the sink closes.
+    // output_ready_allowed false: never call the driver's outputReady.
+    Asio(DriverEntry entry, HANDLE data_event, bool output_ready_allowed);
+    ~Asio();  // stops the thread if it still runs
+    Asio(const Asio&) = delete;
+    Asio& operator=(const Asio&) = delete;
+
+    const std::string& name() const { return name_; }
+
+    // Starts the driver thread; returns once its window and message queue exist.
+    void start_thread();
+    // Ends the driver thread, which unloads the driver, and joins it.
+    void stop_thread();
+
+    // Runs work on the driver thread and returns its result; at once when called there. An
+    // exception thrown by work is thrown here.
+    template <class Work>
+    std::invoke_result_t<Work&> call(Work work);
+
+    // The driver operations; on the driver thread only. Failures are false with a reason.
+    bool load(std::string& error);
+    bool open(bool dsd, double rate, std::string& error);  // rate: one-bit rate for DSD
+    bool start(std::string& error);
+    void close();
+    void unload();
+    Caps query_caps(std::string& error);
+    bool show_panel(std::string& error);
+
+    // The buffer switch, on the driver's callback thread: hands half buffer index over.
+    void render(std::int32_t index);
+
+    // Shared between the sink (player thread), the buffer switch and the driver thread.
+    ByteVector ring;  // replaced only while the driver does not run
+    std::atomic<std::uint64_t> write_pos{0};
+    std::atomic<std::uint64_t> read_pos{0};
+    std::atomic<bool> paused{false};
+    std::atomic<bool> discard_request{false};
+    std::atomic<bool> armed{false};
+    std::atomic<std::uint64_t> last_callback{0};
+    std::atomic<std::uint64_t> underrun_count{0};
+    std::atomic<std::uint64_t> callback_count{0};
+    std::array<std::atomic<std::int32_t>, 8> history{};
+    std::atomic<double> gain{1.0};
+    std::atomic<bool> reset_request{false};
+    std::atomic<std::int32_t> frame_bytes{8};
+    const HANDLE data_event;
+    ByteVector scratch;  // one half buffer of ring frames, for the buffer switch
+    std::uint32_t dither_state = 12345;
+
+    // Set on the driver thread by open; read by the sink and the buffer switch.
+    std::atomic<bool> buffers_created{false};
+    std::atomic<bool> dsd_mode{false};
+    std::atomic<std::int32_t> buffer_size{0};
+    std::atomic<std::int32_t> output_latency{0};
+    std::atomic<std::int32_t> sample_type{-1};
+
+  private:
+    void thread_main(std::promise<void>& ready);
+    void enqueue(std::function<void()> task);
+    void run_tasks();
+    void handle_reset();
+    void unload_if_idle();
+    void tear_down_buffers();
+    void fill_with_silence();
+
+    const CLSID clsid_;
+    const std::string name_;
+    const bool output_ready_allowed_;
+
+    std::thread thread_;
+    std::atomic<DWORD> thread_id_{0};
+    HWND window_ = nullptr;
+
+    std::mutex queue_mutex_;
+    std::deque<std::function<void()>> tasks_;  // under queue_mutex_
+    std::atomic<bool> quit_{false};
+
+    // Driver-thread state.
+    ComPtr<asio::IASIO> driver_;
+    bool started_ = false;
+    bool use_output_ready_ = false;
+    double rate_ = 0.0;
+    std::array<asio::ASIOBufferInfo, 2> buffer_infos_{};
+    asio::ASIOCallbacks callbacks_{};
+    std::uint64_t idle_since_ = 0;
+};
+
+// The Asio in use, through which the driver's context-free callbacks reach it.
+extern std::atomic<Asio*> current_asio;
+
+// The callbacks handed to every driver.
+asio::ASIOCallbacks asio_callbacks();
+
+template <class Work>
+std::invoke_result_t<Work&> Asio::call(Work work) {
+    using Result = std::invoke_result_t<Work&>;
+    if (GetCurrentThreadId() == thread_id_.load()) return work();
+    std::packaged_task<Result()> task(std::move(work));
+    std::future<Result> result = task.get_future();
+    enqueue([&task] { task(); });
+    return result.get();
+}
+
+}  // namespace ondelle

@@ -1,0 +1,160 @@
+// Opening, writing into the ring, flushing, draining, closing and the delay of the sink.
+#include "direct_sink.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "program_name.h"
+#include "win/log_line.h"
+
+namespace ondelle {
+
+namespace {
+
+constexpr std::uint64_t stall_ms = 1001;
+
+bool listed(const std::vector<std::int32_t>& rates, std::int32_t rate) {
+    return std::find(rates.begin(), rates.end(), rate) != rates.end();
+}
+
+}  // namespace
+
+bool DirectSink::open(const Format& format, std::string& error) {
+    dsd_ = format.kind == "dsd";
+    if (!listed(dsd_ ? caps_->dsd_rates : caps_->rates, format.rate)) {
+        error = "the driver does not play this format as it is";
+        return false;
+    }
+    const SampleFormat target = dsd_ ? DSD_U8 : S32_LE;
+    if (!can_convert(format, target)) {
+        error = "the format does not fit";
+        return false;
+    }
+    const bool dsd = dsd_;
+    const double rate = format.rate;
+    if (!asio_->call([&] { return asio_->open(dsd, rate, error); })) return false;
+    const std::int32_t frame_bytes = dsd_ ? 2 : 8;
+    asio_->frame_bytes = frame_bytes;
+    const std::int64_t buffer_size = asio_->buffer_size.load();
+    const std::int64_t h = dsd_ ? buffer_size / 8 : buffer_size;
+    const std::int64_t ring_bytes =
+        dsd_ ? std::max<std::int64_t>(8 * (buffer_size / 8), format.rate / 16)
+             : std::max<std::int64_t>(32 * buffer_size, 2 * std::int64_t(format.rate));
+    asio_->ring.assign(std::size_t(ring_bytes), 0);
+    asio_->write_pos = 0;
+    asio_->read_pos = 0;
+    asio_->scratch.assign(std::size_t(h * frame_bytes), 0);
+    asio_->paused = false;
+    asio_->armed = false;
+    asio_->underrun_count = 0;
+    for (auto& entry : asio_->history)
+        entry = 0;
+    format_ = format;
+    converter_.reset(format, target);
+    is_open_ = true;
+
+    const std::int32_t type = asio_->sample_type.load();
+    std::string line;
+    if (dsd_)
+        line = "DSD " + std::to_string(format.rate) + " Hz \xe2\x86\x92 " +
+               (type == asio::ASIOSTDSDInt8LSB1 ? "DSD LSB-first" : "DSD MSB-first");
+    else
+        line = "PCM " + std::to_string(format.rate) + " " + std::to_string(format.bits) +
+               "-bit \xe2\x86\x92 type " + std::to_string(type);
+    log_line(program_name, line + ", buffer " + std::to_string(buffer_size));
+    return true;
+}
+
+bool DirectSink::arm() {
+    asio_->armed = true;
+    std::string error;
+    if (asio_->call([&] { return asio_->start(error); })) return true;
+    log_line(program_name, error);
+    return false;
+}
+
+std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) {
+    scratch_.clear();
+    if (converter_.convert(data, frames, scratch_) == 0 || scratch_.empty()) return frames;
+    const std::int32_t frame_bytes = asio_->frame_bytes.load();
+    const std::int64_t buffer_size = asio_->buffer_size.load();
+    const std::uint64_t h = std::uint64_t(dsd_ ? buffer_size / 8 : buffer_size);
+    const std::uint64_t threshold = 2 * h * std::uint64_t(frame_bytes);
+    ByteVector& ring = asio_->ring;
+    const std::uint64_t size = ring.size();
+    std::size_t copied = 0;
+    while (copied < scratch_.size()) {
+        const std::uint64_t write_pos = asio_->write_pos.load();
+        const std::uint64_t queued = write_pos - asio_->read_pos.load();
+        const std::uint64_t take = std::min<std::uint64_t>(size - queued, scratch_.size() - copied);
+        if (take > 0) {
+            const std::size_t at = std::size_t(write_pos % size);
+            const std::size_t first =
+                std::min<std::size_t>(std::size_t(take), std::size_t(size) - at);
+            std::memcpy(ring.data() + at, scratch_.data() + copied, first);
+            std::memcpy(ring.data(), scratch_.data() + copied + first, std::size_t(take) - first);
+            asio_->write_pos.store(write_pos + take);
+            copied += std::size_t(take);
+            if (!asio_->armed && queued + take >= threshold && !asio_->paused && !arm()) return 0;
+            continue;
+        }
+        if (!asio_->armed && !asio_->paused && !arm()) return 0;
+        WaitForSingleObject(asio_->data_event, 50);
+        if (asio_->armed && !asio_->paused &&
+            GetTickCount64() - asio_->last_callback.load() >= stall_ms) {
+            log_line(program_name, "the driver stopped asking for audio (DAC unplugged or off?)");
+            return 0;
+        }
+        if (!is_open_) return 0;
+    }
+    return frames;
+}
+
+void DirectSink::flush() {
+    if (asio_->armed) {
+        asio_->discard_request = true;
+        for (int step = 0; step < 40 && asio_->discard_request; ++step)
+            Sleep(5);
+    }
+    asio_->read_pos.exchange(asio_->write_pos.load());
+    converter_.reset(format_, converter_.target());
+}
+
+void DirectSink::drain() {
+    for (int round = 0; round < 300; ++round) {
+        if (delay() == 0 || !asio_->armed || asio_->paused) return;
+        Sleep(10);
+    }
+}
+
+void DirectSink::close() {
+    is_open_ = false;
+    SetEvent(asio_->data_event);
+    asio_->call([this] { asio_->close(); });
+}
+
+void DirectSink::stop_writer() {
+    is_open_ = false;
+    SetEvent(asio_->data_event);
+}
+
+std::int64_t DirectSink::delay() {
+    if (!is_open_) return 0;
+    const std::int32_t frame_bytes = asio_->frame_bytes.load();
+    std::int64_t frames =
+        std::int64_t(asio_->write_pos.load() - asio_->read_pos.load()) / frame_bytes;
+    const std::int64_t buffer_size = asio_->buffer_size.load();
+    const std::int64_t d = buffer_size >= 2 ? buffer_size : 1;
+    const std::int64_t k = (asio_->output_latency.load() + buffer_size - 1) / d;
+    if (asio_->armed && k >= 0) {
+        const std::uint64_t count = asio_->callback_count.load();
+        const std::uint64_t entries = std::min<std::uint64_t>({std::uint64_t(k) + 1, 7, count});
+        for (std::uint64_t i = 1; i <= entries; ++i)
+            frames += asio_->history[(count - i) % 8].load();
+    }
+    return frames;
+}
+
+}  // namespace ondelle

@@ -1,0 +1,47 @@
+// The Sink of Ondelle-Direct: converts the stream into the ring of the Asio (32-bit stereo
+// PCM, or one DSD byte per channel) and starts the driver once two half buffers wait; the
+// buffer switch takes them from there.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "asio.h"
+#include "sink.h"
+#include "support/bytes.h"
+
+namespace ondelle {
+
+class DirectSink final : public Sink {
+  public:
+    // asio and caps are lent by start-up and outlive the sink.
+    DirectSink(Asio* asio, const Caps* caps) : asio_(asio), caps_(caps) {}
+
+    bool open(const Format& format, std::string& error) override;
+    std::uint64_t write(const std::uint8_t* data, std::uint64_t frames) override;
+    void pause(bool on) override { asio_->paused = on; }
+    void flush() override;
+    void drain() override;
+    void close() override;
+    std::int64_t delay() override;
+    std::uint64_t underruns() override { return asio_->underrun_count.load(); }
+
+    // For shutdown, from any thread: a write waiting for room gives up (returns 0), so that
+    // a driver that stopped taking audio cannot hold the player for ever.
+    void stop_writer();
+
+  private:
+    // Sets armed and starts the driver; false (logged) when it will not start.
+    bool arm();
+
+    Asio* const asio_;
+    const Caps* const caps_;
+    SampleConverter converter_;
+    Format format_;
+    ByteVector scratch_;
+    bool dsd_ = false;
+    std::atomic<bool> is_open_{false};
+};
+
+}  // namespace ondelle

@@ -1,0 +1,27 @@
+// The ASIO drivers registered on the machine, the choice among them, and how their
+// capabilities are printed.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "asio.h"
+
+namespace ondelle {
+
+// The drivers under HKLM\SOFTWARE\ASIO in registry order, skipping entries without a class
+// identifier that parses; nullopt when the key cannot be opened.
+std::optional<std::vector<DriverEntry>> registered_drivers();
+
+// The last entry named exactly name, else the first whose name contains it; none for an
+// empty name.
+const DriverEntry* choose_driver(const std::vector<DriverEntry>& drivers, const std::string& name);
+
+// "DSD64", "DSD128", ...: the rate over 44100, or over 48000 when it is no multiple of 44100.
+std::string dsd_rate_name(std::int32_t rate);
+
+// The PCM line, then the native DSD line, each indented by four spaces.
+std::string caps_listing(const Caps& caps);
+
+}  // namespace ondelle

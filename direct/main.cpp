@@ -1,0 +1,181 @@
+// Ondelle-Direct: makes one ASIO driver an Ondelle endpoint.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+
+#include "asio.h"
+#include "direct_sink.h"
+#include "driver_list.h"
+#include "endpoint.h"
+#include "local_mode.h"
+#include "options.h"
+#include "panel.h"
+#include "program_name.h"
+#include "software_volume.h"
+#include "support/text.h"
+#include "win/event_handle.h"
+#include "win/identity.h"
+#include "win/log_line.h"
+#include "win/serve.h"
+
+namespace ondelle {
+namespace {
+
+constexpr const char* no_drivers = "No ASIO drivers are installed (HKLM\\SOFTWARE\\ASIO).";
+
+// Publishes asio to the driver's callbacks for as long as it lives.
+class CurrentAsio {
+  public:
+    explicit CurrentAsio(Asio& asio) { current_asio = &asio; }
+    ~CurrentAsio() { current_asio = nullptr; }
+    CurrentAsio(const CurrentAsio&) = delete;
+    CurrentAsio& operator=(const CurrentAsio&) = delete;
+};
+
+int list_drivers(const std::optional<std::vector<DriverEntry>>& drivers, const Options& options) {
+    if (!drivers || drivers->empty()) {
+        std::puts(no_drivers);
+        return 0;
+    }
+    for (const DriverEntry& entry : *drivers) {
+        std::puts(entry.name.c_str());
+        std::string error;
+        Caps caps;
+        {
+            const EventHandle data_event = EventHandle::create_auto_reset();
+            Asio asio(entry, data_event.get(), !options.no_output_ready);
+            const CurrentAsio current(asio);
+            asio.start_thread();
+            caps = asio.call([&] {
+                Caps found = asio.query_caps(error);
+                asio.unload();
+                return found;
+            });
+            asio.stop_thread();
+        }
+        if (!error.empty()) std::printf("    %s\n", error.c_str());
+        if (!caps.rates.empty()) std::fputs(caps_listing(caps).c_str(), stdout);
+    }
+    return 0;
+}
+
+EndpointSettings make_settings(const Options& options, const std::string& driver,
+                               const Caps& caps) {
+    EndpointSettings settings;
+    const std::string computer = computer_name();
+    settings.id = make_endpoint_id(program_name, computer, driver);
+    settings.name = options.name.empty() ? default_display_name(computer, driver) : options.name;
+    settings.model = driver;
+    settings.vendor = "Windows";
+    settings.buffer_ms = options.effective_buffer_ms();
+    settings.any_address = options.any_address;
+    if (options.local) settings.bind_address = "127.0.0.1";
+    settings.rates = caps.rates;
+    switch (caps.sample_type) {
+        case asio::ASIOSTInt24LSB:
+        case asio::ASIOSTFloat32LSB:
+        case asio::ASIOSTInt32LSB24:
+            settings.bits = {16, 24};
+            break;
+        case asio::ASIOSTInt32LSB:
+        case asio::ASIOSTFloat64LSB:
+            settings.bits = {16, 24, 32};
+            break;
+        default:
+            settings.bits = {16};
+    }
+    // A gain applied to DSD would corrupt it: in the software kind none is offered.
+    if (!options.software_volume) settings.dsd_rates = caps.dsd_rates;
+    settings.volume_kind = options.software_volume ? "software" : "fixed";
+    settings.volume = options.software_volume ? SoftwareVolume::initial_level : 100;
+    return settings;
+}
+
+int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
+    DirectSink sink(&asio, &caps);
+    auto endpoint = std::make_unique<Endpoint>(make_settings(options, asio.name(), caps), &sink);
+    std::unique_ptr<SoftwareVolume> volume;
+    if (options.software_volume) {
+        volume = std::make_unique<SoftwareVolume>(asio);
+        endpoint->on_volume = [&volume, endpoint = endpoint.get()](std::int32_t level, bool muted) {
+            volume->apply(*endpoint, level, muted);
+        };
+    }
+    endpoint->on_log = [&volume](const std::string& line) {
+        if (volume) volume->note_log_line(line);
+        log_line(program_name, line);
+    };
+    StopOnInputEnd input_watch;
+    ServeSteps steps;
+    steps.program = program_name;
+    steps.port = options.effective_port();
+    steps.advertise = !options.local;
+    if (options.local) {
+        steps.banner = [](int port) { return "port " + std::to_string(port) + "\n"; };
+        steps.serving = [&input_watch](Endpoint& served) { input_watch.start(served); };
+    } else {
+        steps.banner = [name = endpoint->settings.name, &options](int port) {
+            return "Ondelle endpoint \"" + name + "\" on port " + std::to_string(port) +
+                   " (volume " + (options.software_volume ? "software" : "fixed") + ")\n";
+        };
+    }
+    steps.stopped = [&] {
+        input_watch.forget();
+        sink.stop_writer();  // the player may be waiting on a driver that stopped
+    };
+    return serve(std::move(endpoint), steps);
+}
+
+int run_program(const Options& options) {
+    const auto drivers = registered_drivers();
+    if (options.list) return list_drivers(drivers, options);
+    const DriverEntry* entry = drivers ? choose_driver(*drivers, options.driver) : nullptr;
+    if (!entry) {
+        log_line(program_name, "no ASIO driver \"" + options.driver + "\" (Ondelle-Direct --list)");
+        return 1;
+    }
+    const EventHandle data_event = EventHandle::create_auto_reset();
+    Asio asio(*entry, data_event.get(), !options.no_output_ready);
+    const CurrentAsio current(asio);
+    asio.start_thread();
+    if (options.panel) {
+        const int code = show_settings_window(asio);
+        asio.stop_thread();
+        return code;
+    }
+    std::string error;
+    const Caps caps = asio.call([&] {
+        Caps found = asio.query_caps(error);
+        asio.unload();
+        return found;
+    });
+    if (caps.rates.empty()) {
+        log_line(program_name, error);
+        asio.stop_thread();
+        return 1;
+    }
+    if (!options.local) {
+        std::puts(asio.name().c_str());
+        std::fputs(caps_listing(caps).c_str(), stdout);
+        std::fflush(stdout);
+    }
+    const int code = serve_driver(options, asio, caps);
+    asio.stop_thread();
+    return code;
+}
+
+}  // namespace
+}  // namespace ondelle
+
+int main(int argc, char** argv) {
+    using namespace ondelle;
+    Options options;
+    if (!parse_options(utf8_arguments(argc, argv), options)) {
+        std::fputs(usage_text, stderr);
+        return 2;
+    }
+    SetConsoleOutputCP(CP_UTF8);
+    std::setvbuf(stderr, nullptr, _IONBF, 0);
+    return run_program(options);
+}

@@ -1,0 +1,10 @@
+// The program's name, as its log lines and identifier begin.
+#pragma once
+
+#include <string_view>
+
+namespace ondelle {
+
+inline constexpr std::string_view program_name = "Ondelle-Direct";
+
+}  // namespace ondelle

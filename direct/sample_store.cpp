@@ -1,0 +1,122 @@
+// The driver's PCM sample types, filled from 32-bit left-justified ring samples.
+#include "sample_store.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "iasio.h"
+
+namespace ondelle {
+
+using namespace asio;
+
+bool sample_type_plays(std::int32_t type, bool dsd) {
+    if (dsd) return type == ASIOSTDSDInt8LSB1 || type == ASIOSTDSDInt8MSB1;
+    switch (type) {
+        case ASIOSTInt16LSB:
+        case ASIOSTInt24LSB:
+        case ASIOSTInt32LSB:
+        case ASIOSTFloat32LSB:
+        case ASIOSTFloat64LSB:
+        case ASIOSTInt32LSB16:
+        case ASIOSTInt32LSB18:
+        case ASIOSTInt32LSB20:
+        case ASIOSTInt32LSB24:
+            return true;
+        default:
+            return false;
+    }
+}
+
+int silence_sample_bytes(std::int32_t type) {
+    switch (type) {
+        case ASIOSTInt16LSB:
+            return 2;
+        case ASIOSTInt24LSB:
+            return 3;
+        case ASIOSTFloat64LSB:
+            return 8;
+        default:
+            return 4;
+    }
+}
+
+int valid_bits(std::int32_t type) {
+    switch (type) {
+        case ASIOSTInt24LSB:
+        case ASIOSTFloat32LSB:
+        case ASIOSTInt32LSB24:
+            return 24;
+        case ASIOSTInt32LSB:
+        case ASIOSTFloat64LSB:
+            return 32;
+        case ASIOSTInt32LSB18:
+            return 18;
+        case ASIOSTInt32LSB20:
+            return 20;
+        default:
+            return 16;
+    }
+}
+
+std::uint32_t next_random(std::uint32_t x) {
+    return std::uint32_t(std::uint64_t(48271) * x % 2147483647u);
+}
+
+std::int32_t requantise(std::int32_t s, double gain, std::int32_t type, std::uint32_t& state) {
+    const int f = valid_bits(type);
+    const double scale = std::ldexp(1.0, 32 - f);
+    const double lo = -std::ldexp(1.0, f - 1);
+    const double hi = std::ldexp(1.0, f - 1) - 1;
+    const std::uint32_t x1 = next_random(state);
+    const std::uint32_t x2 = next_random(x1);
+    state = x2;
+    const double dither = (double(x1 & 0xFFFF) - double(x2 & 0xFFFF)) / 65536.0;
+    const double v = std::clamp(std::nearbyint(double(s) * gain / scale + dither), lo, hi);
+    // The shift is done on the unsigned bits: v is in range, so nothing is lost.
+    return std::int32_t(std::uint32_t(std::int64_t(v)) << (32 - f));
+}
+
+void store_sample(std::int32_t s, std::int32_t type, std::uint8_t* out) {
+    const auto u = std::uint32_t(s);
+    switch (type) {
+        case ASIOSTInt16LSB: {
+            const auto value = std::uint16_t(u >> 16);
+            std::memcpy(out, &value, 2);
+            return;
+        }
+        case ASIOSTInt24LSB:
+            out[0] = std::uint8_t(u >> 8);
+            out[1] = std::uint8_t(u >> 16);
+            out[2] = std::uint8_t(u >> 24);
+            return;
+        case ASIOSTFloat32LSB: {
+            const auto value = float(double(s) * std::ldexp(1.0, -31));
+            std::memcpy(out, &value, 4);
+            return;
+        }
+        case ASIOSTFloat64LSB: {
+            const double value = double(s) * std::ldexp(1.0, -31);
+            std::memcpy(out, &value, 8);
+            return;
+        }
+        case ASIOSTInt32LSB16:
+        case ASIOSTInt32LSB18:
+        case ASIOSTInt32LSB20:
+        case ASIOSTInt32LSB24: {
+            const int shift = type == ASIOSTInt32LSB16   ? 16
+                              : type == ASIOSTInt32LSB18 ? 14
+                              : type == ASIOSTInt32LSB20 ? 12
+                                                         : 8;
+            const std::int32_t value = s >> shift;
+            std::memcpy(out, &value, 4);
+            return;
+        }
+        default:
+            std::memcpy(out, &u, 4);
+            return;
+    }
+}
+
+}  // namespace ondelle

@@ -1,0 +1,44 @@
+// How ring samples become the driver's samples: the sample types this plays, their sizes,
+// the bit order of DSD bytes, and the requantisation of PCM under a software gain.
+#pragma once
+
+#include <array>
+#include <cstdint>
+
+namespace ondelle {
+
+// The DSD idle pattern, earliest bit first.
+inline constexpr std::uint8_t dsd_silence = 0x69;
+
+// Entry b is b with its eight bits in reverse order (0x01 gives 0x80, 0x69 gives 0x96).
+inline constexpr std::array<std::uint8_t, 256> bit_reverse = [] {
+    std::array<std::uint8_t, 256> table{};
+    for (int b = 0; b < 256; ++b) {
+        int reversed = 0;
+        for (int bit = 0; bit < 8; ++bit)
+            if (b & (1 << bit)) reversed |= 0x80 >> bit;
+        table[std::size_t(b)] = std::uint8_t(reversed);
+    }
+    return table;
+}();
+
+// True when type is one this plays in that mode.
+bool sample_type_plays(std::int32_t type, bool dsd);
+
+// Bytes of one PCM sample of type in the driver's buffer.
+int silence_sample_bytes(std::int32_t type);
+
+// The bits of type that carry the sample (16 for a type this does not know).
+int valid_bits(std::int32_t type);
+
+// The minimal standard generator: 48271 × x mod (2^31 − 1).
+std::uint32_t next_random(std::uint32_t x);
+
+// s × gain requantised to valid_bits(type) with triangular dither, left-justified again.
+// Draws two values from state.
+std::int32_t requantise(std::int32_t s, double gain, std::int32_t type, std::uint32_t& state);
+
+// Stores the left-justified sample s at out in the driver's sample type.
+void store_sample(std::int32_t s, std::int32_t type, std::uint8_t* out);
+
+}  // namespace ondelle
