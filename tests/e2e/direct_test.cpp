@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "e2e/program.h"
+#include "e2e/wire_audio.h"
 #include "helpers/peer.h"
 
 namespace ondelle::test {
@@ -17,20 +18,6 @@ namespace {
 
 const std::string direct = ONDELLE_DIRECT_PATH;
 const std::string hello = R"({"t":"hello","proto":2,"sender":{"id":"s1","name":"One"}})";
-
-std::string start_message(int stream, const std::string& kind, int rate, int bits) {
-    return R"({"t":"start","stream":)" + std::to_string(stream) + R"(,"format":{"kind":")" + kind +
-           R"(","rate":)" + std::to_string(rate) + R"(,"bits":)" + std::to_string(bits) +
-           R"(,"channels":2,"codec":"pcm"}})";
-}
-
-// Wire bytes without a zero, so that they stand out from silence.
-std::string pattern(std::size_t bytes) {
-    std::string s(bytes, '\0');
-    for (std::size_t i = 0; i < bytes; ++i)
-        s[i] = static_cast<char>(1 + (i * 37 + i / 7) % 255);
-    return s;
-}
 
 // The wire samples of `bits`, left-justified into 32 bits.
 std::vector<std::int32_t> samples_of(const std::string& wire, int bits) {
@@ -82,15 +69,6 @@ std::string driver_samples(const std::vector<std::int32_t>& samples, int type) {
     for (const std::int32_t s : samples)
         out += driver_sample(s, type);
     return out;
-}
-
-// The audio must appear once and whole, with nothing but silence around it.
-void expect_played_alone(const std::string& captured, const std::string& expected,
-                         char silence = '\0') {
-    const auto at = captured.find(expected);
-    ASSERT_NE(at, std::string::npos) << "captured " << captured.size() << " bytes";
-    EXPECT_EQ(captured.substr(0, at).find_first_not_of(silence), std::string::npos);
-    EXPECT_EQ(captured.substr(at + expected.size()).find_first_not_of(silence), std::string::npos);
 }
 
 std::string driver_json(const std::string& name, const std::string& extra) {

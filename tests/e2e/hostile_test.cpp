@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "e2e/program.h"
+#include "e2e/wire_audio.h"
 #include "helpers/peer.h"
 
 namespace ondelle::test {
@@ -45,13 +46,6 @@ long proc_status(pid_t pid, const std::string& key) {
     const auto at = status.find("\n" + key + ":");
     if (at == std::string::npos) return -1;
     return std::atol(status.c_str() + at + key.size() + 2);
-}
-
-std::string pattern(std::size_t bytes, int seed) {
-    std::string s(bytes, '\0');
-    for (std::size_t i = 0; i < bytes; ++i)
-        s[i] = static_cast<char>(1 + (i * 31 + seed + i / 5) % 255);
-    return s;
 }
 
 // Connections made without waiting for each: a burst as the network delivers it.
@@ -216,8 +210,7 @@ TEST_F(Attacked, ByNamesThatForgeLogLinesOrAreNotText) {
     forger.close();
     Peer::hello(port, "{\"t\":\"hello\",\"proto\":2,\"sender\":{\"name\":\"\xc3\x28Zed\"}}");
     std::optional<std::string> capabilities;
-    for (int i = 0; i < 6 && !(capabilities && capabilities->find("Zed") != std::string::npos);
-         ++i)
+    for (int i = 0; i < 6 && !(capabilities && capabilities->find("Zed") != std::string::npos); ++i)
         capabilities = watcher.read_message("capabilities");
     ASSERT_TRUE(capabilities);
     EXPECT_NE(capabilities->find("\"in_use\":\"\xef\xbf\xbd(Zed\""), std::string::npos)

@@ -10,26 +10,20 @@
 #include <thread>
 
 #include "e2e/program.h"
+#include "e2e/wire_audio.h"
 #include "helpers/flac_encoding.h"
 
 namespace ondelle::test {
 namespace {
-
-// Samples with no zero byte, so that they stand out from the device's silence.
-std::string pattern(std::size_t bytes, int seed) {
-    std::string s(bytes, '\0');
-    for (std::size_t i = 0; i < bytes; ++i)
-        s[i] = static_cast<char>(1 + (i * 29 + seed + i / 11) % 255);
-    return s;
-}
 
 // A WAV file of wire PCM (little-endian, interleaved stereo) of that depth.
 void write_wav(const std::string& path, const std::string& pcm, int rate, int bits) {
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = 2;
-    info.format = SF_FORMAT_WAV |
-                  (bits == 16 ? SF_FORMAT_PCM_16 : bits == 24 ? SF_FORMAT_PCM_24 : SF_FORMAT_PCM_32);
+    info.format = SF_FORMAT_WAV | (bits == 16   ? SF_FORMAT_PCM_16
+                                   : bits == 24 ? SF_FORMAT_PCM_24
+                                                : SF_FORMAT_PCM_32);
     SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
     const int bytes = bits / 8;
@@ -191,7 +185,8 @@ TEST_F(Sending, ListFindsTheEndpointInTheNamespace) {
     const auto listed = send({"--list"});
     ASSERT_EQ(listed.code, 0) << listed.err;
     EXPECT_EQ(listed.out, "DEN \xc2\xb7 DAC  10.77.0.1:" + std::to_string(port) +
-                              "  DAC  PCM 44100\xe2\x80\x93" "48000 Hz at 16/24 bits\n");
+                              "  DAC  PCM 44100\xe2\x80\x93"
+                              "48000 Hz at 16/24 bits\n");
 }
 
 TEST_F(Sending, RefusalsAndAbsencesSayWhyWithTheirExitCodes) {

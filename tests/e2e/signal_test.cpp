@@ -5,9 +5,9 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <atomic>
 #include <csignal>
-#include <dirent.h>
 #include <random>
 #include <thread>
 #include <vector>
@@ -19,8 +19,7 @@ namespace ondelle::test {
 namespace {
 
 const std::string hello = R"({"t":"hello","proto":2,"sender":{"id":"s1","name":"One"}})";
-const std::string start_cd =
-    R"({"kind":"pcm","rate":44100,"bits":16,"channels":2,"codec":"pcm"})";
+const std::string start_cd = R"({"kind":"pcm","rate":44100,"bits":16,"channels":2,"codec":"pcm"})";
 
 // The program's threads but the one that waits for console signals: it blocks them, and a
 // signal aimed at it alone (which a console never sends) would stay pending.
@@ -32,7 +31,8 @@ std::vector<pid_t> threads_of(pid_t pid) {
     while (const dirent* entry = readdir(tasks)) {
         if (entry->d_name[0] == '.') continue;
         const std::string name = read_file(tasks_path + "/" + entry->d_name + "/comm");
-        if (name.rfind("console signals", 0) != 0) threads.push_back(pid_t(std::atoi(entry->d_name)));
+        if (name.rfind("console signals", 0) != 0)
+            threads.push_back(pid_t(std::atoi(entry->d_name)));
     }
     closedir(tasks);
     return threads;
@@ -79,16 +79,15 @@ TEST(ConsoleSignal, OnAnyThreadAtAnyMomentStopsWithExitZero) {
         SCOPED_TRACE("run " + std::to_string(run));
         TempDir dir;
         const int port = free_port();
-        Program program(
-            dir, {"--port", std::to_string(port)},
-            R"({"render_devices":[{"name":"DAC","default":true,"speed":8}]})");
+        Program program(dir, {"--port", std::to_string(port)},
+                        R"({"render_devices":[{"name":"DAC","default":true,"speed":8}]})");
         ASSERT_TRUE(program.wait_for_out("Ondelle endpoint")) << program.err();
         std::atomic<bool> done{false};
         std::thread streamer(keep_streaming, port, std::cref(done));
         std::thread visitor(keep_visiting, port, std::cref(done));
 
-        std::this_thread::sleep_for(std::chrono::milliseconds(
-            std::uniform_int_distribution<int>(50, 600)(random)));
+        std::this_thread::sleep_for(
+            std::chrono::milliseconds(std::uniform_int_distribution<int>(50, 600)(random)));
         // A few signals, each to a thread picked at random: the player or a session may hold
         // the player lock just then.
         const int signals = std::uniform_int_distribution<int>(1, 4)(random);
@@ -106,8 +105,8 @@ TEST(ConsoleSignal, OnAnyThreadAtAnyMomentStopsWithExitZero) {
 #else
             syscall(SYS_tgkill, program.pid(), thread, SIGINT);
 #endif
-            std::this_thread::sleep_for(std::chrono::microseconds(
-                std::uniform_int_distribution<int>(0, 2000)(random)));
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(std::uniform_int_distribution<int>(0, 2000)(random)));
         }
         const int code = program.wait_exit(1s);
         done.store(true);

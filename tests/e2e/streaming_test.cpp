@@ -6,26 +6,13 @@
 #include <cstring>
 
 #include "e2e/program.h"
+#include "e2e/wire_audio.h"
 #include "helpers/peer.h"
 
 namespace ondelle::test {
 namespace {
 
 const std::string hello = R"({"t":"hello","proto":2,"sender":{"id":"s1","name":"One"}})";
-
-std::string start_message(int stream, const std::string& kind, int rate, int bits) {
-    return R"({"t":"start","stream":)" + std::to_string(stream) + R"(,"format":{"kind":")" + kind +
-           R"(","rate":)" + std::to_string(rate) + R"(,"bits":)" + std::to_string(bits) +
-           R"(,"channels":2,"codec":"pcm"}})";
-}
-
-// Wire audio without a zero byte, so that it stands out from the device's silence.
-std::string pattern(std::size_t bytes) {
-    std::string s(bytes, '\0');
-    for (std::size_t i = 0; i < bytes; ++i)
-        s[i] = static_cast<char>(1 + (i * 37 + i / 7) % 255);
-    return s;
-}
 
 // Samples of `bytes` wire bytes each, widened into `container` bytes, left-justified.
 std::string widen(const std::string& wire, std::size_t bytes, std::size_t container) {
@@ -49,14 +36,6 @@ std::string dop(const std::string& wire, std::size_t container) {
         }
     }
     return out;
-}
-
-// The stream must appear once, with nothing but silence around it.
-void expect_played_alone(const std::string& captured, const std::string& expected) {
-    const auto at = captured.find(expected);
-    ASSERT_NE(at, std::string::npos) << "captured " << captured.size() << " bytes";
-    EXPECT_EQ(captured.substr(0, at).find_first_not_of('\0'), std::string::npos);
-    EXPECT_EQ(captured.substr(at + expected.size()).find_first_not_of('\0'), std::string::npos);
 }
 
 std::string device_json(const std::string& extra) {
