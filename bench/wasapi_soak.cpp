@@ -26,12 +26,6 @@ namespace {
 using namespace std::chrono;
 using namespace ondelle::test;
 
-long proc_status(pid_t pid, const std::string& key) {
-    const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
-    const auto at = status.find("\n" + key + ":");
-    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + key.size() + 2);
-}
-
 long descriptors(pid_t pid) {
     long count = 0;
     if (DIR* fds = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str())) {
@@ -104,7 +98,8 @@ void hostile_peers(int port, const std::atomic<bool>& done) {
                 peers.back().send_json(hello("control", "Deaf"));
                 const std::string ping = frame_header(13, 1) + R"({"t":"ping"})";
                 for (int i = 0; i < 2000; ++i)
-                    ::send(peers.back().fd(), ping.data(), ping.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+                    ::send(peers.back().fd(), ping.data(), ping.size(),
+                           MSG_NOSIGNAL | MSG_DONTWAIT);
                 break;
             }
             default:  // junk frames
@@ -153,11 +148,10 @@ int main(int argc, char** argv) {
             const std::string data = audio(f, 500, unsigned(++stream));
             write_file(capture, "");
             Peer sender = Peer::hello(port, hello("stream", "Soak"));
-            const bool sent = sender.send_json(start_message(stream, f)) &&
-                              send_audio(sender, stream, data, f) &&
-                              sender.send_json(R"({"t":"end","stream":)" +
-                                               std::to_string(stream) + "}") &&
-                              sender.read_message("ended", 20s);
+            const bool sent =
+                sender.send_json(start_message(stream, f)) && send_audio(sender, stream, data, f) &&
+                sender.send_json(R"({"t":"end","stream":)" + std::to_string(stream) + "}") &&
+                sender.read_message("ended", 20s);
             if (!sent || read_file(capture).find(data) == std::string::npos) {
                 std::printf("stream %d (%d Hz %d-bit) did not play byte-exact\n", stream, f.rate,
                             f.bits);
@@ -191,9 +185,10 @@ int main(int argc, char** argv) {
                 first_threads = last_threads;
                 first_fds = last_fds;
             }
-            std::printf("minute %ld: RSS %ld KiB, %ld threads, %ld descriptors, %d clean streams\n",
-                        long(duration_cast<std::chrono::minutes>(steady_clock::now() - start).count()),
-                        last_rss, last_threads, last_fds, clean_streams);
+            std::printf(
+                "minute %ld: RSS %ld KiB, %ld threads, %ld descriptors, %d clean streams\n",
+                long(duration_cast<std::chrono::minutes>(steady_clock::now() - start).count()),
+                last_rss, last_threads, last_fds, clean_streams);
             std::fflush(stdout);
         }
     }

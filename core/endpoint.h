@@ -124,6 +124,14 @@ class Endpoint {
     // Capabilities to every connected peer (native sources to proto 1 peers). Takes the lock.
     void broadcast_capabilities();
 
+    // The output device went away under an open stream: the player closes the sink, tells
+    // the sender once with a "device" error of this message and drops the rest of the stream;
+    // later streams open the sink again, which fails while the device stays away. Any thread,
+    // no lock held; nothing happens when no stream is open.
+    void output_lost(const std::string& message);
+    // True while a sender is connected. Any thread, no lock held.
+    bool has_sender();
+
     // Stores the volume the program really has and tells the sender. Any thread, no lock held.
     void report_volume(std::int32_t volume, bool muted);
     struct VolumeState {
@@ -193,6 +201,8 @@ class Endpoint {
     std::uint64_t generation = 0;
     bool pause_request = false;
     bool stop_request = false;
+    bool output_lost_request = false;
+    std::string output_lost_message;
     bool flush_request = false;
     bool sink_paused = false;
     std::int64_t idle_since = 0;
@@ -229,6 +239,7 @@ class Endpoint {
     void status_main();
     // The player's steps; each is entered and left with the lock held.
     void discard(std::unique_lock<std::mutex>& lock);
+    void lose_output(std::unique_lock<std::mutex>& lock);
     void start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entry);
     void play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry);
     void end_stream(const QueueEntry& entry);

@@ -20,6 +20,8 @@ namespace {
 
 constexpr UINT_PTR no_timer = 0;
 constexpr std::uint64_t idle_unload_ms = 10001;
+constexpr std::uint64_t stall_limit_ms = 1001;
+constexpr std::uint64_t retry_every_ms = 3000;
 
 const std::int32_t pcm_probe_rates[] = {44100,  48000,  88200,  96000,  176400,
                                         192000, 352800, 384000, 705600, 768000};
@@ -113,6 +115,8 @@ void Asio::thread_main(std::promise<void>& ready) {
             run_tasks();
             if (message.message == WM_TIMER) {
                 handle_reset();
+                watch_for_stall();
+                retry_if_lost();
                 unload_if_idle();
             }
         }
@@ -130,6 +134,22 @@ bool Asio::load(std::string& error) {
     if (driver_) return true;
     const HRESULT result =
         CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, clsid_, driver_.put_void());
+    if (lost) {
+        if (FAILED(result) || !driver_ || driver_->init(window_) == ASIOFalse) {
+            error = "the output device is gone";
+            driver_.reset();
+            return false;
+        }
+        // Back: a fresh driver object that works. What it plays may have changed with it.
+        lost = false;
+        caps_changed = true;
+        buffers_created = false;
+        started_ = false;
+        dsd_mode = false;
+        rate_ = 0.0;
+        log_line(program_name, "the driver is back");
+        return true;
+    }
     if (FAILED(result) || !driver_) {
         char text[96];
         std::snprintf(text, sizeof text,
@@ -300,9 +320,32 @@ void Asio::handle_reset() {
     if (reopened && was_started) reopened = start(error);
     if (!reopened) {
         log_line(program_name, "reopen failed: " + error);
+        if (was_started) give_up();
         return;
     }
     if (was_armed && was_started) armed = true;
+}
+
+void Asio::give_up() {
+    unload();
+    if (lost.exchange(true)) return;
+    log_line(program_name, "the driver is gone; it is looked for again while a sender plays");
+    last_retry_ = GetTickCount64();
+    if (on_lost) on_lost();
+}
+
+void Asio::watch_for_stall() {
+    if (!driver_ || !started_ || !armed || paused) return;
+    if (GetTickCount64() - last_callback.load() < stall_limit_ms) return;
+    give_up();
+}
+
+void Asio::retry_if_lost() {
+    if (!lost || driver_ || GetTickCount64() - last_retry_ < retry_every_ms) return;
+    last_retry_ = GetTickCount64();
+    if (wanted && !wanted()) return;
+    std::string error;
+    if (load(error)) idle_since_ = GetTickCount64();  // unloaded again if no stream follows
 }
 
 void Asio::unload_if_idle() {

@@ -73,6 +73,16 @@ class Asio {
     // The buffer switch, on the driver's callback thread: hands half buffer index over.
     void render(std::int32_t index);
 
+    // Recovery from a driver that went away (its DAC unplugged or switched off). Both hooks
+    // belong to the driver thread (set and cleared through call) and run there: on_lost once
+    // a driver that was playing is given up, wanted to ask whether anyone would play now.
+    std::function<void()> on_lost;
+    std::function<bool()> wanted;
+    // Set when a playing driver was given up, cleared once one loads again; then
+    // caps_changed tells the sink to ask for the capabilities afresh.
+    std::atomic<bool> lost{false};
+    std::atomic<bool> caps_changed{false};
+
     // Shared between the sink (player thread), the buffer switch and the driver thread.
     ByteVector ring;  // replaced only while the driver does not run
     std::atomic<std::uint64_t> write_pos{0};
@@ -104,6 +114,12 @@ class Asio {
     void run_tasks();
     void handle_reset();
     void unload_if_idle();
+    // Gives a driver up as gone: unloads it and says so once.
+    void give_up();
+    // A driver that stopped calling back while it should play is given up.
+    void watch_for_stall();
+    // While lost and wanted, tries loading every few seconds.
+    void retry_if_lost();
     void tear_down_buffers();
     void fill_with_silence();
 
@@ -127,6 +143,7 @@ class Asio {
     std::array<asio::ASIOBufferInfo, 2> buffer_infos_{};
     asio::ASIOCallbacks callbacks_{};
     std::uint64_t idle_since_ = 0;
+    std::uint64_t last_retry_ = 0;
 };
 
 // The Asio in use, through which the driver's context-free callbacks reach it.

@@ -21,9 +21,20 @@ bool listed(const std::vector<std::int32_t>& rates, std::int32_t rate) {
 
 }  // namespace
 
+bool DirectSink::refresh_caps(std::string& error) {
+    return asio_->call([&] {
+        if (!asio_->load(error)) return false;
+        std::string ignored;
+        caps_ = asio_->query_caps(ignored);
+        asio_->caps_changed = false;
+        return true;
+    });
+}
+
 bool DirectSink::open(const Format& format, std::string& error) {
+    if ((asio_->lost || asio_->caps_changed) && !refresh_caps(error)) return false;
     dsd_ = format.kind == "dsd";
-    if (!listed(dsd_ ? caps_->dsd_rates : caps_->rates, format.rate)) {
+    if (!listed(dsd_ ? caps_.dsd_rates : caps_.rates, format.rate)) {
         error = "the driver does not play this format as it is";
         return false;
     }
@@ -102,6 +113,7 @@ std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) 
         }
         if (!asio_->armed && !asio_->paused && !arm()) return 0;
         WaitForSingleObject(asio_->data_event, 50);
+        if (asio_->lost) return 0;
         if (asio_->armed && !asio_->paused &&
             GetTickCount64() - asio_->last_callback.load() >= stall_ms) {
             log_line(program_name, "the driver stopped asking for audio (DAC unplugged or off?)");

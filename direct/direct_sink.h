@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "asio.h"
 #include "sink.h"
@@ -15,8 +16,9 @@ namespace ondelle {
 
 class DirectSink final : public Sink {
   public:
-    // asio and caps are lent by start-up and outlive the sink.
-    DirectSink(Asio* asio, const Caps* caps) : asio_(asio), caps_(caps) {}
+    // asio is lent by start-up and outlives the sink; caps are what start-up measured, asked
+    // for again when a driver that went away is back.
+    DirectSink(Asio* asio, Caps caps) : asio_(asio), caps_(std::move(caps)) {}
 
     bool open(const Format& format, std::string& error) override;
     std::uint64_t write(const std::uint8_t* data, std::uint64_t frames) override;
@@ -34,9 +36,12 @@ class DirectSink final : public Sink {
   private:
     // Sets armed and starts the driver; false (logged) when it will not start.
     bool arm();
+    // After the driver went away: loads it again and asks what it plays now; false with the
+    // reason while it stays away.
+    bool refresh_caps(std::string& error);
 
     Asio* const asio_;
-    const Caps* const caps_;
+    Caps caps_;
     SampleConverter converter_;
     Format format_;
     ByteVector scratch_;

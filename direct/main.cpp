@@ -93,7 +93,7 @@ EndpointSettings make_settings(const Options& options, const std::string& driver
 }
 
 int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
-    DirectSink sink(&asio, &caps);
+    DirectSink sink(&asio, caps);
     auto endpoint = std::make_unique<Endpoint>(make_settings(options, asio.name(), caps), &sink);
     std::unique_ptr<SoftwareVolume> volume;
     if (options.software_volume) {
@@ -106,6 +106,10 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
         if (volume) volume->note_log_line(line);
         log_line(program_name, line);
     };
+    asio.call([&asio, endpoint = endpoint.get()] {
+        asio.on_lost = [endpoint] { endpoint->output_lost("the output device is gone"); };
+        asio.wanted = [endpoint] { return endpoint->has_sender(); };
+    });
     StopOnInputEnd input_watch;
     ServeSteps steps;
     steps.program = program_name;
@@ -120,11 +124,20 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
                    " (volume " + (options.software_volume ? "software" : "fixed") + ")\n";
         };
     }
+    const auto forget_endpoint = [&asio] {
+        asio.call([&asio] {
+            asio.on_lost = nullptr;
+            asio.wanted = nullptr;
+        });
+    };
     steps.stopped = [&] {
         input_watch.forget();
         sink.stop_writer();  // the player may be waiting on a driver that stopped
+        forget_endpoint();
     };
-    return serve(std::move(endpoint), steps);
+    const int code = serve(std::move(endpoint), steps);
+    forget_endpoint();  // also when serving never began
+    return code;
 }
 
 int run_program(const Options& options) {

@@ -69,6 +69,10 @@ class SimulatedAsioDriver final : public ComObject<IASIO> {
     ASIOBool init(void*) override {
         state_->log("init");
         init_thread_ = GetCurrentThreadId();
+        if (state_->removed()) {
+            error_ = "the device is not connected";
+            return ASIOFalse;
+        }
         if (config_.init_error) {
             error_ = *config_.init_error;
             return ASIOFalse;
@@ -254,7 +258,7 @@ class SimulatedAsioDriver final : public ComObject<IASIO> {
     ASIOError outputReady() override {
         // Called on the buffer-switch thread, where it belongs.
         if (!output_ready_logged_.exchange(true)) state_->log("outputReady");
-        return config_.output_ready ? ASE_OK : ASE_NotPresent;
+        return config_.output_ready && !state_->removed() ? ASE_OK : ASE_NotPresent;
     }
 
   private:
@@ -272,7 +276,7 @@ class SimulatedAsioDriver final : public ComObject<IASIO> {
             return false;
         }
         state_->log(call);
-        return true;
+        return !state_->removed();  // an unplugged device answers nothing
     }
     void log_call(const std::string& call) {
         if (init_thread_ != 0 && GetCurrentThreadId() != init_thread_)
@@ -324,7 +328,10 @@ class SimulatedAsioDriver final : public ComObject<IASIO> {
             if (wake_.wait_until(lock, next, [this] { return stopping_; })) return;
             if (Clock::now() > next + 4 * half) next = Clock::now();  // fell far behind
             const double audio_ms = double(delivered_.load()) * half_ms;
-            if (config_.stall_after_ms >= 0 && audio_ms >= config_.stall_after_ms) {
+            if (config_.removed_after_ms >= 0 && audio_ms >= config_.removed_after_ms)
+                state_->remove();
+            if (state_->removed() ||
+                (config_.stall_after_ms >= 0 && audio_ms >= config_.stall_after_ms)) {
                 wake_.wait(lock, [this] { return stopping_; });
                 return;
             }

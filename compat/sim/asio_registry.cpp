@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -28,6 +29,25 @@ std::string AsioDriverState::clsid_text() const {
 bool AsioDriverState::clsid(CLSID& out) const {
     if (!config.clsid) return false;
     return SUCCEEDED(CLSIDFromString(ondelle::to_wide(clsid_text()).c_str(), &out));
+}
+
+namespace {
+std::int64_t steady_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
+void AsioDriverState::remove() {
+    std::int64_t never = -1;
+    removed_at_ms_.compare_exchange_strong(never, steady_ms());
+}
+
+bool AsioDriverState::removed() const {
+    const std::int64_t at = removed_at_ms_.load();
+    if (at < 0) return false;
+    return config.returns_after_ms < 0 || steady_ms() < at + config.returns_after_ms;
 }
 
 void AsioDriverState::log(const std::string& line) {

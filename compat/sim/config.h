@@ -75,6 +75,8 @@ struct AsioDriverConfig {
     std::string log;
     int reset_after_ms = -1;
     int stall_after_ms = -1;
+    int removed_after_ms = -1;
+    int returns_after_ms = -1;
 
     // The driver found without any configuration: it also plays DSD at six rates.
     static AsioDriverConfig machine_default();

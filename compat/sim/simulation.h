@@ -58,6 +58,11 @@ struct AsioDriverState {
     // Appends bytes to the capture file, if one is configured.
     void capture(const BYTE* data, std::size_t size);
 
+    // Unplugs it, once per run: from now on it calls back no more and every call fails,
+    // until returns_after_ms (if given) have passed.
+    void remove();
+    bool removed() const;
+
     const AsioDriverConfig config;
     std::atomic<bool> reset_sent{false};
 
@@ -65,6 +70,7 @@ struct AsioDriverState {
     std::mutex mutex_;  // guards the files
     std::FILE* log_file_ = nullptr;
     std::FILE* capture_file_ = nullptr;
+    std::atomic<std::int64_t> removed_at_ms_{-1};  // of the steady clock; -1: never
 };
 
 struct Simulation {

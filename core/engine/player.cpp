@@ -50,7 +50,9 @@ double Endpoint::queued_ms() const {
 void Endpoint::player_main() {
     std::unique_lock lock(mutex);
     while (!stopping_.load()) {
-        if (stop_request || flush_request) {
+        if (output_lost_request) {
+            lose_output(lock);
+        } else if (stop_request || flush_request) {
             discard(lock);
         } else if (pause_request) {
             if (sink_open && !sink_paused) {
@@ -61,7 +63,8 @@ void Endpoint::player_main() {
             }
             set_state(lock, "paused");
             // Anything that may have changed while the lock was released is seen first.
-            if (pause_request && !stop_request && !flush_request && !stopping_.load())
+            if (pause_request && !stop_request && !flush_request && !output_lost_request &&
+                !stopping_.load())
                 cond.wait(lock);
         } else if (!queue.empty()) {
             QueueEntry entry = queue.pop();
@@ -103,6 +106,37 @@ void Endpoint::discard(std::unique_lock<std::mutex>& lock) {
         sink_paused = false;
     }
     if (stop) set_state(lock, "idle");
+}
+
+// The stream's output is gone: what is left of the stream is dropped as the audio of a
+// stream whose output could not open is, and the sender hears why once.
+void Endpoint::lose_output(std::unique_lock<std::mutex>& lock) {
+    output_lost_request = false;
+    if (!sink_open) return;
+    const std::string message = output_lost_message;
+    lock.unlock();
+    sink->close();
+    lock.lock();
+    sink_open = false;
+    sink_paused = false;
+    set_state(lock, "idle");
+    lock.unlock();
+    send_to_sender(make_error("device", message));
+    lock.lock();
+}
+
+void Endpoint::output_lost(const std::string& message) {
+    {
+        std::lock_guard lock(mutex);
+        output_lost_request = true;
+        output_lost_message = message;
+    }
+    cond.notify_all();
+}
+
+bool Endpoint::has_sender() {
+    std::lock_guard lock(mutex);
+    return sender != nullptr;
 }
 
 void Endpoint::start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entry) {
@@ -168,7 +202,8 @@ void Endpoint::play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry)
     const std::uint64_t chunk = chunk_frames(current_format);
     const std::uint64_t started_generation = generation;
     std::uint64_t done = 0;
-    while (done < frames && generation == started_generation && !stopping_.load()) {
+    while (done < frames && generation == started_generation && !output_lost_request &&
+           !stopping_.load()) {
         if (pause_request) {
             if (!sink_paused) {
                 sink_paused = true;
@@ -178,7 +213,8 @@ void Endpoint::play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry)
             }
             set_state(lock, "paused");
             cond.wait(lock, [&] {
-                return !pause_request || generation != started_generation || stopping_.load();
+                return !pause_request || generation != started_generation || output_lost_request ||
+                       stopping_.load();
             });
             continue;
         }
@@ -228,7 +264,8 @@ void Endpoint::check_idle(std::unique_lock<std::mutex>& lock) {
         idle_since = 0;
     }
     const auto work = [&] {
-        return stopping_.load() || stop_request || flush_request || pause_request || !queue.empty();
+        return stopping_.load() || stop_request || flush_request || pause_request ||
+               output_lost_request || !queue.empty();
     };
     // An open output is watched for the end of playback; a closed one needs no watching.
     if (sink_open)

@@ -57,7 +57,7 @@ class DirectSinkTest : public testing::Test {
         std::string error;
         caps = asio->call([&] { return asio->query_caps(error); });
         ASSERT_FALSE(caps.rates.empty()) << error;
-        sink = std::make_unique<DirectSink>(asio.get(), &caps);
+        sink = std::make_unique<DirectSink>(asio.get(), caps);
     }
 
     void TearDown() override {

@@ -422,6 +422,60 @@ INSTANTIATE_TEST_SUITE_P(Moments, DirectReset,
                                          ResetCase{"AfterTheLastWrite", 450, 600}),
                          [](const auto& info) { return info.param.name; });
 
+// A DAC unplugged mid-stream and plugged back: the sender hears of it once, its session
+// goes on, streams meanwhile are refused at once, and the driver is found again.
+TEST_F(DirectStreaming, ADriverThatWentAwayIsFoundAgain) {
+    start(R"(,"removed_after_ms":300,"returns_after_ms":3000)");
+    const long threads = proc_status(program->pid(), "Threads");
+    const long rss_kib = proc_status(program->pid(), "VmRSS");
+    ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 44100, 16)));
+    const std::string chunk = pattern(std::size_t(44100 / 50) * 4);
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(sender->send_audio(1, chunk));
+    const auto removed = std::chrono::steady_clock::now();
+    EXPECT_EQ(sender->read_message("error", 5s),
+              R"({"t":"error","code":"device","message":"the output device is gone"})")
+        << program->err();
+    EXPECT_LT(std::chrono::steady_clock::now() - removed, 3s);
+    ASSERT_TRUE(sender->send_json(R"({"t":"ping"})"));
+    EXPECT_TRUE(sender->read_message("pong", 2s));
+    ASSERT_TRUE(sender->send_json(start_message(2, "pcm", 44100, 16)));
+    EXPECT_EQ(sender->read_message("error", 1s),
+              R"({"t":"error","code":"device","message":"the output device is gone"})");
+    EXPECT_EQ(proc_status(program->pid(), "Threads"), threads);
+
+    EXPECT_TRUE(program->wait_for_err("Ondelle-Direct: the driver is back\n", 10s))
+        << program->err();
+    const std::string wire = pattern(std::size_t(44100 / 5) * 4, 3);
+    play(3, "pcm", 44100, 16, wire, 4);
+    const std::string captured = read_file(capture);
+    const std::string expected = driver_samples(samples_of(wire, 16), 18);
+    const auto at = captured.find(expected);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(captured.substr(at + expected.size()).find_first_not_of('\0'), std::string::npos);
+    // Once the sender has left and its output closed, the driver's own thread is gone too.
+    sender->close();
+    connect();
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (proc_status(program->pid(), "Threads") != threads &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(proc_status(program->pid(), "Threads"), threads);
+    EXPECT_LT(proc_status(program->pid(), "VmRSS"), rss_kib + 8 * 1024);
+    end_with_exit_zero();
+}
+
+TEST_F(DirectStreaming, SigintWhileTheDriverIsGoneEndsWithExitZero) {
+    start(R"(,"removed_after_ms":200)");
+    ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 44100, 16)));
+    const std::string chunk = pattern(std::size_t(44100 / 50) * 4);
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(sender->send_audio(1, chunk));
+    EXPECT_TRUE(sender->read_message("error", 5s));
+    program->send_signal(SIGINT);
+    EXPECT_EQ(program->wait_exit(), 0) << program->err();
+}
+
 TEST_F(DirectStreaming, AStalledDriverIsNamedAndShutdownStillEnds) {
     start(R"(,"stall_after_ms":300)");
     ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 44100, 16)));

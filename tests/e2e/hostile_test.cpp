@@ -40,14 +40,6 @@ std::string hello(const std::string& role, const std::string& name) {
            R"(","name":")" + name + R"("}})";
 }
 
-// A number from the program's /proc status ("VmRSS", "Threads"); -1 when unreadable.
-long proc_status(pid_t pid, const std::string& key) {
-    const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
-    const auto at = status.find("\n" + key + ":");
-    if (at == std::string::npos) return -1;
-    return std::atol(status.c_str() + at + key.size() + 2);
-}
-
 // Connections made without waiting for each: a burst as the network delivers it.
 std::vector<Fd> connect_many(int port, int count) {
     std::vector<Fd> sockets;

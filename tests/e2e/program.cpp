@@ -158,6 +158,13 @@ void Program::send_signal(int signal) {
     if (pid_ > 0 && status_ == -1) kill(pid_, signal);
 }
 
+long proc_status(pid_t pid, const std::string& key) {
+    const std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+    const auto at = status.find("\n" + key + ":");
+    if (at == std::string::npos) return -1;
+    return std::atol(status.c_str() + at + key.size() + 2);
+}
+
 Finished run_executable(const std::string& executable, const std::vector<std::string>& arguments,
                         const std::string& sim_json) {
     TempDir dir;

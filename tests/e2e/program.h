@@ -62,6 +62,9 @@ class Program {
     int input_ = -1;  // the write end of the program's standard input, with input_pipe
 };
 
+// A number from /proc/PID/status ("Threads", "VmRSS" in kB, ...); -1 when absent.
+long proc_status(pid_t pid, const std::string& key);
+
 // Runs to its end: {exit code, standard output, standard error}.
 struct Finished {
     int code;
