@@ -19,6 +19,7 @@
 #include "win/com_thread.h"
 #include "win/log_line.h"
 #include "win/serve.h"
+#include "win/task_memory.h"
 #include "windows_volume.h"
 
 namespace ondelle {
@@ -103,14 +104,28 @@ EndpointSettings make_settings(const Options& options, const std::string& friend
     return settings;
 }
 
-int serve_device(const Options& options, IMMDevice* device, const std::string& friendly,
-                 const DeviceCaps& caps, WindowsVolume& volume) {
+// The device's identifier, by which it is found again after it went away.
+std::wstring device_id(IMMDevice* device) {
+    TaskMemory<WCHAR> id;
+    if (FAILED(device->GetId(id.put())) || !id) return {};
+    return id.get();
+}
+
+int serve_device(const Options& options, IMMDeviceEnumerator* enumerator, IMMDevice* device,
+                 const std::string& friendly, const DeviceCaps& caps, WindowsVolume& volume) {
     const bool software = volume.kind() == VolumeKind::software;
     WasapiSink sink(device, &caps, options.mix, software);
     if (software) sink.store_gain(volume.gain());
     auto endpoint =
         std::make_unique<Endpoint>(make_settings(options, friendly, caps, volume), &sink);
     if (!options.flac.empty()) endpoint->set_flac_mode(options.flac == "forwarded" ? 1 : 2);
+    sink.watch_device(
+        enumerator, device_id(device),
+        [&options](IMMDevice* found) {
+            return options.mix ? probe_shared(found) : probe_exclusive(found, options.dop);
+        },
+        [endpoint = endpoint.get()] { endpoint->output_lost("the output device is gone"); },
+        [endpoint = endpoint.get()] { return endpoint->has_sender(); });
     endpoint->on_log = [&volume](const std::string& line) {
         volume.note_log_line(line);
         log_line(program_name, line);
@@ -132,9 +147,11 @@ int serve_device(const Options& options, IMMDevice* device, const std::string& f
     };
     steps.stopped = [&] {
         sink.stop_writer();  // the player may be waiting on a device that stopped
+        sink.forget_hooks();
         volume.stop_following();
     };
     const int exit_code = serve(std::move(endpoint), steps);
+    sink.forget_hooks();  // also when serving never began
     sink.close();
     return exit_code;
 }
@@ -160,7 +177,7 @@ int run_program(const Options& options) {
     if (caps.pcm.empty()) return 1;
     WindowsVolume volume(device.get(), options.mix, options.follow_system);
     std::printf("volume: %s\n", volume_kind_text(volume.kind()));
-    return serve_device(options, device.get(), friendly, caps, volume);
+    return serve_device(options, enumerator.get(), device.get(), friendly, caps, volume);
 }
 
 }  // namespace

@@ -24,6 +24,7 @@ constexpr DWORD shared_flags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
                                AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
 constexpr REFERENCE_TIME shared_buffer_duration = 1000000;  // 100 ms
 constexpr std::uint32_t stall_timeouts = 10;                // of 200 ms each
+constexpr const char* device_gone = "the output device is gone";
 
 }  // namespace
 
@@ -34,13 +35,95 @@ WasapiSink::WasapiSink(IMMDevice* device, const DeviceCaps* caps, bool shared, b
 }
 
 WasapiSink::~WasapiSink() {
+    forget_hooks();
     // Closing is the owner's job; this only keeps a forgotten close from ending the process
     // with a running thread.
     if (render_thread_.joinable()) close();
 }
 
+void WasapiSink::watch_device(IMMDeviceEnumerator* enumerator, std::wstring id,
+                              std::function<DeviceCaps(IMMDevice*)> probe,
+                              std::function<void()> on_lost, std::function<bool()> wanted) {
+    std::lock_guard lock(device_mutex_);
+    enumerator_ = enumerator;
+    device_id_ = std::move(id);
+    probe_ = std::move(probe);
+    on_lost_ = std::move(on_lost);
+    wanted_ = std::move(wanted);
+    if (!watch_thread_.joinable())
+        watch_thread_ = start_thread("device watch", [this] { watch_main(); });
+}
+
+void WasapiSink::forget_hooks() {
+    {
+        std::lock_guard lock(device_mutex_);
+        on_lost_ = nullptr;
+        wanted_ = nullptr;
+        watch_quit_ = true;
+    }
+    device_cond_.notify_all();
+    if (watch_thread_.joinable()) watch_thread_.join();
+}
+
+bool WasapiSink::look_for_device() {
+    if (!device_gone_) return true;
+    if (!enumerator_) return false;
+    ComPtr<IMMDevice> device;
+    DWORD state = 0;
+    if (FAILED(enumerator_->GetDevice(device_id_.c_str(), device.put())) || !device ||
+        FAILED(device->GetState(&state)) || state != DEVICE_STATE_ACTIVE)
+        return false;
+    auto caps = std::make_unique<DeviceCaps>(probe_(device.get()));
+    if (caps->pcm.empty()) return false;  // not ready to play yet
+    found_device_ = std::move(device);
+    found_caps_ = std::move(caps);
+    device_gone_ = false;
+    log_line(program_name, "the output device is back");
+    return true;
+}
+
+void WasapiSink::watch_main() {
+    initialize_com_for_thread();
+    std::unique_lock lock(device_mutex_);
+    while (!watch_quit_) {
+        device_cond_.wait(lock, [&] { return watch_quit_ || device_gone_; });
+        if (device_cond_.wait_for(lock, std::chrono::seconds(1), [&] { return watch_quit_; }))
+            break;
+        if (device_gone_ && wanted_ && wanted_()) look_for_device();
+    }
+}
+
+void WasapiSink::lose_stream() {
+    running_.store(false);
+    cond_.notify_all();
+}
+
+void WasapiSink::report_device_gone() {
+    {
+        std::lock_guard lock(device_mutex_);
+        if (device_gone_) return;
+        device_gone_ = true;
+        log_line(program_name, device_gone);
+        if (on_lost_) on_lost_();
+    }
+    device_cond_.notify_all();
+}
+
 bool WasapiSink::open(const Format& format, std::string& error) {
     initialize_com_for_thread();
+    {
+        std::lock_guard lock(device_mutex_);
+        if (!look_for_device()) {
+            error = device_gone;
+            return false;
+        }
+        if (found_device_) {
+            current_device_ = std::move(found_device_);
+            current_caps_ = std::move(found_caps_);
+            device_ = current_device_.get();
+            caps_ = current_caps_.get();
+        }
+    }
     const auto layout = find_device_format(*caps_, format);
     if (!layout) {
         error = "the device does not take this format as it is";
@@ -52,6 +135,12 @@ bool WasapiSink::open(const Format& format, std::string& error) {
         make_wave_format(device_rate, layout->container_bits, layout->valid_bits);
     DeviceStream stream;
     const HRESULT result = start_stream(wave, stream);
+    if (result == AUDCLNT_E_DEVICE_INVALIDATED) {
+        close();
+        report_device_gone();
+        error = device_gone;
+        return false;
+    }
     if (FAILED(result)) {
         error = std::string(shared_ ? "shared" : "exclusive") + " mode failed (" +
                 hresult_text(result) + ")";
@@ -82,21 +171,21 @@ bool WasapiSink::open(const Format& format, std::string& error) {
 
     if (format.is_dsd()) {
         log_line(program_name, dsd_rate_name(format.rate) +
-                         " \xe2\x86\x92"
-                         " DoP " +
-                         std::to_string(layout->valid_bits) + "-in-" +
-                         std::to_string(layout->container_bits) + " at " +
-                         std::to_string(device_rate) + " Hz");
+                                   " \xe2\x86\x92"
+                                   " DoP " +
+                                   std::to_string(layout->valid_bits) + "-in-" +
+                                   std::to_string(layout->container_bits) + " at " +
+                                   std::to_string(device_rate) + " Hz");
     } else {
         log_line(program_name, "PCM " + std::to_string(format.rate) + " Hz " +
-                         std::to_string(format.bits) +
-                         "-bit "
-                         "\xe2\x86\x92"
-                         " " +
-                         std::to_string(layout->valid_bits) + "-in-" +
-                         std::to_string(layout->container_bits) + " (buffer " +
-                         std::to_string(buffer_frames) + " frames" +
-                         (shared_ ? ", Windows' mixer" : "") + ")");
+                                   std::to_string(format.bits) +
+                                   "-bit "
+                                   "\xe2\x86\x92"
+                                   " " +
+                                   std::to_string(layout->valid_bits) + "-in-" +
+                                   std::to_string(layout->container_bits) + " (buffer " +
+                                   std::to_string(buffer_frames) + " frames" +
+                                   (shared_ ? ", Windows' mixer" : "") + ")");
     }
     return true;
 }
@@ -258,8 +347,14 @@ void WasapiSink::render_main() {
             cond_.wait_until(lock, deadline,
                              [&] { return !running_.load() || fill_ >= buffer_bytes; });
             if (running_.load() && fill_ >= buffer_bytes && !paused_) {
-                fill_period();
-                stream_.client->Start();
+                HRESULT result = fill_period();
+                if (SUCCEEDED(result)) result = stream_.client->Start();
+                if (result == AUDCLNT_E_DEVICE_INVALIDATED) {
+                    lose_stream();
+                    lock.unlock();
+                    report_device_gone();
+                    break;
+                }
                 started_ = true;
             }
             continue;
@@ -270,6 +365,14 @@ void WasapiSink::render_main() {
         if (waited == WAIT_OBJECT_0 + 1) break;
         lock.lock();
         if (waited != WAIT_OBJECT_0) {
+            // No period came: a device that is gone says so when asked.
+            UINT32 padding = 0;
+            if (stream_.client->GetCurrentPadding(&padding) == AUDCLNT_E_DEVICE_INVALIDATED) {
+                lose_stream();
+                lock.unlock();
+                report_device_gone();
+                break;
+            }
             bool stalled = false;
             if (started_ && !paused_) stalled = ++timeouts_ == stall_timeouts;
             lock.unlock();
@@ -280,23 +383,32 @@ void WasapiSink::render_main() {
             continue;
         }
         timeouts_ = 0;
-        if (running_.load() && started_ && !paused_) fill_period();
+        if (running_.load() && started_ && !paused_ &&
+            fill_period() == AUDCLNT_E_DEVICE_INVALIDATED) {
+            lose_stream();
+            lock.unlock();
+            report_device_gone();
+            break;
+        }
     }
     if (task) AvRevertMmThreadCharacteristics(task);
 }
 
-void WasapiSink::fill_period() {
+HRESULT WasapiSink::fill_period() {
     const std::uint32_t buffer_frames = stream_.buffer_frames;
     UINT32 frames = buffer_frames;
     const auto frame_bytes = std::uint64_t(frame_bytes_);
     if (shared_) {
         UINT32 padding = 0;
-        if (SUCCEEDED(stream_.client->GetCurrentPadding(&padding)))
-            frames = padding < buffer_frames ? buffer_frames - padding : 0;
+        const HRESULT result = stream_.client->GetCurrentPadding(&padding);
+        if (result == AUDCLNT_E_DEVICE_INVALIDATED) return result;
+        if (SUCCEEDED(result)) frames = padding < buffer_frames ? buffer_frames - padding : 0;
         frames = UINT32(std::min<std::uint64_t>(frames, fill_ / frame_bytes));
     }
     BYTE* buffer = nullptr;
-    if (frames == 0 || FAILED(stream_.render_client->GetBuffer(frames, &buffer))) return;
+    if (frames == 0) return S_OK;
+    const HRESULT got = stream_.render_client->GetBuffer(frames, &buffer);
+    if (FAILED(got)) return got == AUDCLNT_E_DEVICE_INVALIDATED ? got : S_OK;
     const std::uint64_t wanted = std::uint64_t(frames) * frame_bytes;
     const std::uint64_t k = std::min(fill_, wanted);
     const std::uint64_t ring_size = ring_.size();
@@ -314,10 +426,12 @@ void WasapiSink::fill_period() {
         std::memset(buffer + k, 0, wanted - k);
         if (started_) underruns_.fetch_add(1);
     }
-    stream_.render_client->ReleaseBuffer(frames, 0);
+    const HRESULT released = stream_.render_client->ReleaseBuffer(frames, 0);
+    if (released == AUDCLNT_E_DEVICE_INVALIDATED) return released;
     if (k > 0) audio_end_ = frames_released_ + k / frame_bytes;
     frames_released_ += frames;
     if (writer_needs_ != 0 && ring_.size() - fill_ >= writer_needs_) cond_.notify_all();
+    return S_OK;
 }
 
 }  // namespace ondelle

@@ -78,8 +78,7 @@ void WindowsVolume::apply_request(Endpoint& endpoint, WasapiSink* sink, std::int
                                   bool mute) {
     if (!volume_) return;
     initialize_com_for_thread();
-    if (guard_.holds_back(endpoint, program_name, volume, mute, current_percent(), muted()))
-        return;
+    if (guard_.holds_back(endpoint, program_name, volume, mute, current_percent(), muted())) return;
     volume_->SetMasterVolumeLevelScalar(float(std::clamp(volume, 0, 100)) / 100, nullptr);
     volume_->SetMute(mute ? TRUE : FALSE, nullptr);
     if (kind_ == VolumeKind::software && sink) sink->store_gain(gain());

@@ -48,7 +48,8 @@ class SimClock final : public ComObject<IAudioClock> {
 
 }  // namespace
 
-SimAudioClient::SimAudioClient(std::shared_ptr<DeviceState> device) : device_(std::move(device)) {}
+SimAudioClient::SimAudioClient(std::shared_ptr<DeviceState> device)
+    : device_(std::move(device)), generation_(device_->generation()) {}
 
 SimAudioClient::~SimAudioClient() {
     {
@@ -76,6 +77,7 @@ bool SimAudioClient::takes(const WAVEFORMATEX* format) const {
 
 HRESULT SimAudioClient::IsFormatSupported(AUDCLNT_SHAREMODE share_mode, const WAVEFORMATEX* format,
                                           WAVEFORMATEX** closest_match) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (closest_match) *closest_match = nullptr;
     if (!format) return E_POINTER;
     if (share_mode == AUDCLNT_SHAREMODE_SHARED)
@@ -90,6 +92,7 @@ HRESULT SimAudioClient::IsFormatSupported(AUDCLNT_SHAREMODE share_mode, const WA
 }
 
 HRESULT SimAudioClient::GetMixFormat(WAVEFORMATEX** format) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!format) return E_POINTER;
     auto* mix = static_cast<WAVEFORMATEXTENSIBLE*>(CoTaskMemAlloc(sizeof(WAVEFORMATEXTENSIBLE)));
     if (!mix) return E_OUTOFMEMORY;
@@ -110,6 +113,7 @@ HRESULT SimAudioClient::GetMixFormat(WAVEFORMATEX** format) {
 
 HRESULT SimAudioClient::GetDevicePeriod(REFERENCE_TIME* default_period,
                                         REFERENCE_TIME* minimum_period) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     const auto period = REFERENCE_TIME(std::llround(device_->config.period_ms * 10000));
     if (default_period) *default_period = period;
     if (minimum_period) *minimum_period = std::min<REFERENCE_TIME>(period, 30000);
@@ -119,6 +123,7 @@ HRESULT SimAudioClient::GetDevicePeriod(REFERENCE_TIME* default_period,
 HRESULT SimAudioClient::Initialize(AUDCLNT_SHAREMODE share_mode, DWORD stream_flags,
                                    REFERENCE_TIME buffer_duration, REFERENCE_TIME periodicity,
                                    const WAVEFORMATEX* format, LPCGUID) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!format) return E_POINTER;
     std::lock_guard lock(mutex_);
     if (initialized_) return AUDCLNT_E_ALREADY_INITIALIZED;
@@ -176,6 +181,7 @@ HRESULT SimAudioClient::Initialize(AUDCLNT_SHAREMODE share_mode, DWORD stream_fl
 }
 
 HRESULT SimAudioClient::GetBufferSize(UINT32* frames) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!frames) return E_POINTER;
     std::lock_guard lock(mutex_);
     // After a misaligned-buffer refusal this is the aligned size the driver wants.
@@ -185,6 +191,7 @@ HRESULT SimAudioClient::GetBufferSize(UINT32* frames) {
 }
 
 HRESULT SimAudioClient::GetCurrentPadding(UINT32* frames) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!frames) return E_POINTER;
     std::lock_guard lock(mutex_);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
@@ -193,6 +200,7 @@ HRESULT SimAudioClient::GetCurrentPadding(UINT32* frames) {
 }
 
 HRESULT SimAudioClient::Start() {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     {
         std::lock_guard lock(mutex_);
         if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
@@ -206,6 +214,7 @@ HRESULT SimAudioClient::Start() {
 }
 
 HRESULT SimAudioClient::Stop() {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     {
         std::lock_guard lock(mutex_);
         if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
@@ -217,6 +226,7 @@ HRESULT SimAudioClient::Stop() {
 }
 
 HRESULT SimAudioClient::Reset() {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     std::lock_guard lock(mutex_);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
     if (started_) return AUDCLNT_E_NOT_STOPPED;
@@ -228,6 +238,7 @@ HRESULT SimAudioClient::Reset() {
 }
 
 HRESULT SimAudioClient::SetEventHandle(HANDLE event) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!event) return E_INVALIDARG;
     std::lock_guard lock(mutex_);
     if (!initialized_) return AUDCLNT_E_NOT_INITIALIZED;
@@ -236,6 +247,7 @@ HRESULT SimAudioClient::SetEventHandle(HANDLE event) {
 }
 
 HRESULT SimAudioClient::GetService(REFIID riid, void** service) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!service) return E_POINTER;
     *service = nullptr;
     {
@@ -248,6 +260,7 @@ HRESULT SimAudioClient::GetService(REFIID riid, void** service) {
 }
 
 HRESULT SimAudioClient::get_buffer(UINT32 frames, BYTE** data) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!data) return E_POINTER;
     std::lock_guard lock(mutex_);
     if (buffer_out_) return AUDCLNT_E_OUT_OF_ORDER;
@@ -261,6 +274,7 @@ HRESULT SimAudioClient::get_buffer(UINT32 frames, BYTE** data) {
 }
 
 HRESULT SimAudioClient::release_buffer(UINT32 frames) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     std::lock_guard lock(mutex_);
     if (!buffer_out_) return AUDCLNT_E_OUT_OF_ORDER;
     if (frames > requested_) return AUDCLNT_E_INVALID_SIZE;
@@ -281,6 +295,7 @@ HRESULT SimAudioClient::release_buffer(UINT32 frames) {
 }
 
 HRESULT SimAudioClient::frequency(UINT64* value) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!value) return E_POINTER;
     std::lock_guard lock(mutex_);
     *value = UINT64(rate_) * block_;  // in bytes per second, as many drivers report it
@@ -288,6 +303,7 @@ HRESULT SimAudioClient::frequency(UINT64* value) {
 }
 
 HRESULT SimAudioClient::position(UINT64* value) {
+    if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
     if (!value) return E_POINTER;
     std::lock_guard lock(mutex_);
     *value = position_ * block_;
@@ -310,9 +326,12 @@ void SimAudioClient::clock_main() {
 
 void SimAudioClient::tick() {
     const int stall_after_ms = device_->config.stall_after_ms;
+    const int removed_after_ms = device_->config.removed_after_ms;
     ++ticks_played_;
-    // A hung driver neither takes audio nor asks for more.
-    if (stall_after_ms >= 0 && ticks_played_ * 1000.0 * period_frames_ / rate_ > stall_after_ms)
+    const double played_ms = ticks_played_ * 1000.0 * period_frames_ / rate_;
+    if (removed_after_ms >= 0 && played_ms > removed_after_ms) device_->remove();
+    // A hung driver, or a device that is gone, neither takes audio nor asks for more.
+    if ((stall_after_ms >= 0 && played_ms > stall_after_ms) || !device_->present(generation_))
         return;
     const UINT32 frames = std::min(padding_, period_frames_);
     std::size_t at = std::size_t(read_frame_) * block_;

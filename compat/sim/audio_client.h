@@ -51,6 +51,7 @@ class SimAudioClient final : public ComObject<IAudioClient> {
     void tick();
 
     const std::shared_ptr<DeviceState> device_;
+    const int generation_;  // of the device: once it was unplugged, every call fails
 
     std::mutex mutex_;
     std::condition_variable wake_;

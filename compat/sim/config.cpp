@@ -69,6 +69,8 @@ bool read_device(const ondelle::Json& json, DeviceConfig& device, std::string& e
     }
     device.misaligned_once = json.get("misaligned_once").as_bool(false);
     device.stall_after_ms = int(json.get("stall_after_ms").as_int(-1));
+    device.removed_after_ms = int(json.get("removed_after_ms").as_int(-1));
+    device.returns_after_ms = int(json.get("returns_after_ms").as_int(-1));
     for (const auto& change : json.get("volume_changes").elements) {
         device.volume_changes.push_back({int(change.get("after_ms").as_int(0)),
                                          change.get("volume").as_double(1.0),

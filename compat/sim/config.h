@@ -44,6 +44,8 @@ struct DeviceConfig {
     int initialize_error_count = 0;
     bool misaligned_once = false;
     int stall_after_ms = -1;
+    int removed_after_ms = -1;
+    int returns_after_ms = -1;
     std::vector<VolumeChange> volume_changes;
 };
 

@@ -91,10 +91,12 @@ class SimEndpointVolume final : public ComObject<IAudioEndpointVolume> {
 
 class SimDevice final : public ComObject<IMMDevice> {
   public:
-    explicit SimDevice(std::shared_ptr<DeviceState> device) : device_(std::move(device)) {}
+    explicit SimDevice(std::shared_ptr<DeviceState> device)
+        : device_(std::move(device)), generation_(device_->generation()) {}
     HRESULT Activate(REFIID iid, DWORD, PROPVARIANT*, void** interface) override {
         if (!interface) return E_POINTER;
         *interface = nullptr;
+        if (!device_->present(generation_)) return AUDCLNT_E_DEVICE_INVALIDATED;
         if (device_->config.activate_error != S_OK) return device_->config.activate_error;
         if (iid == IID_IAudioClient) return hand_out(create<SimAudioClient>(device_), interface);
         if (iid == IID_IAudioEndpointVolume && device_->config.endpoint_volume)
@@ -105,9 +107,23 @@ class SimDevice final : public ComObject<IMMDevice> {
         return hand_out(create<SimPropertyStore>(device_->config.name),
                         reinterpret_cast<void**>(properties));
     }
+    HRESULT GetId(LPWSTR* id) override {
+        if (!id) return E_POINTER;
+        *id = copy_to_task_memory(ondelle::to_wide(device_->id));
+        return *id ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT GetState(DWORD* state) override {
+        if (!state) return E_POINTER;
+        if (!device_->present(generation_))
+            *state = DEVICE_STATE_UNPLUGGED;
+        else
+            *state = device_->config.active ? DEVICE_STATE_ACTIVE : DEVICE_STATE_DISABLED;
+        return S_OK;
+    }
 
   private:
     const std::shared_ptr<DeviceState> device_;
+    const int generation_;  // a device unplugged and back is another object
 };
 
 class SimCollection final : public ComObject<IMMDeviceCollection> {
@@ -140,7 +156,8 @@ class SimEnumerator final : public ComObject<IMMDeviceEnumerator> {
         std::vector<std::shared_ptr<DeviceState>> chosen;
         if (flow != eCapture) {
             for (const auto& device : simulation_->devices)
-                if (!(state_mask == DEVICE_STATE_ACTIVE && !device->config.active))
+                if (!(state_mask == DEVICE_STATE_ACTIVE &&
+                      (!device->config.active || device->generation() < 0)))
                     chosen.push_back(device);
         }
         return hand_out(create<SimCollection>(std::move(chosen)),
@@ -151,7 +168,15 @@ class SimEnumerator final : public ComObject<IMMDeviceEnumerator> {
         *endpoint = nullptr;
         if (flow == eCapture) return E_NOTFOUND;
         for (const auto& device : simulation_->devices)
-            if (device->config.is_default && device->config.active)
+            if (device->config.is_default && device->config.active && device->generation() >= 0)
+                return hand_out(create<SimDevice>(device), reinterpret_cast<void**>(endpoint));
+        return E_NOTFOUND;
+    }
+    HRESULT GetDevice(LPCWSTR id, IMMDevice** endpoint) override {
+        if (!endpoint || !id) return E_POINTER;
+        *endpoint = nullptr;
+        for (const auto& device : simulation_->devices)
+            if (ondelle::to_wide(device->id) == id)
                 return hand_out(create<SimDevice>(device), reinterpret_cast<void**>(endpoint));
         return E_NOTFOUND;
     }

@@ -6,8 +6,9 @@
 
 namespace compat {
 
-DeviceState::DeviceState(DeviceConfig device_config)
+DeviceState::DeviceState(DeviceConfig device_config, int index)
     : config(std::move(device_config)),
+      id("{0.0.0.00000000}.{5e1a0000-0000-0000-0000-" + std::to_string(100000000000 + index) + "}"),
       volume(static_cast<float>(std::clamp(config.volume, 0.0, 1.0))),
       muted(config.muted),
       initialize_errors_left(config.initialize_error_count) {}
@@ -44,6 +45,28 @@ void DeviceState::apply_volume_changes() {
     }
 }
 
+void DeviceState::remove() {
+    std::lock_guard lock(mutex);
+    if (removal_done_) return;
+    removal_done_ = removed_ = true;
+    removed_at_ = std::chrono::steady_clock::now();
+}
+
+int DeviceState::generation() {
+    std::lock_guard lock(mutex);
+    if (removed_ && config.returns_after_ms >= 0 &&
+        std::chrono::steady_clock::now() >=
+            removed_at_ + std::chrono::milliseconds(config.returns_after_ms)) {
+        removed_ = false;
+        ++generation_;
+    }
+    return removed_ ? -1 : generation_;
+}
+
+bool DeviceState::present(int generation_of_object) {
+    return generation_of_object >= 0 && generation() == generation_of_object;
+}
+
 std::shared_ptr<const Simulation> current_simulation() {
     static std::mutex mutex;
     static std::string loaded_path;
@@ -61,7 +84,8 @@ std::shared_ptr<const Simulation> current_simulation() {
         }
     }
     for (const auto& device : simulation->config.render_devices)
-        simulation->devices.push_back(std::make_shared<DeviceState>(device));
+        simulation->devices.push_back(
+            std::make_shared<DeviceState>(device, int(simulation->devices.size())));
     for (const auto& driver : simulation->config.asio_drivers)
         simulation->asio_drivers.push_back(std::make_shared<AsioDriverState>(driver));
     loaded_path = path;

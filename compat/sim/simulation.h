@@ -17,7 +17,7 @@
 namespace compat {
 
 struct DeviceState {
-    explicit DeviceState(DeviceConfig config);
+    DeviceState(DeviceConfig config, int index);
     ~DeviceState();
     DeviceState(const DeviceState&) = delete;
     DeviceState& operator=(const DeviceState&) = delete;
@@ -28,7 +28,16 @@ struct DeviceState {
     // Applies the configured volume changes whose time has come; under mutex.
     void apply_volume_changes();
 
+    // Unplugs the device, once per run. It comes back after returns_after_ms, if given, as a
+    // new device of the same identifier: what was handed out before stays dead.
+    void remove();
+    // The device's life now: objects made in another one are dead. Moves it on when the
+    // device is back.
+    int generation();
+    bool present(int generation_of_object);
+
     const DeviceConfig config;
+    const std::string id;
 
     std::mutex mutex;  // guards everything below
     float volume;
@@ -37,6 +46,10 @@ struct DeviceState {
     bool misaligned_done = false;
     int initialize_errors_left;
     std::size_t volume_changes_done = 0;
+    int generation_ = 0;
+    bool removed_ = false;
+    bool removal_done_ = false;
+    std::chrono::steady_clock::time_point removed_at_;
     const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
     std::FILE* capture_file = nullptr;
 };

@@ -309,6 +309,57 @@ TEST_F(Streaming, StalledDeviceIsReportedOnceAfterTwoSeconds) {
     stop_with_exit_zero();
 }
 
+// A DAC unplugged mid-stream and plugged back: the sender hears of it once, its session goes
+// on, streams meanwhile are refused at once, and the device is found again by its identifier.
+TEST_F(Streaming, ADeviceThatWentAwayIsFoundAgain) {
+    start(R"(,"removed_after_ms":300,"returns_after_ms":3000)");
+    const long threads = proc_status(program->pid(), "Threads");
+    const long rss_kib = proc_status(program->pid(), "VmRSS");
+    ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 44100, 16)));
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(sender->send_audio(1, pattern(44100 / 50 * 4)));
+    const auto sent = std::chrono::steady_clock::now();
+    const std::string gone =
+        R"({"t":"error","code":"device","message":"the output device is gone"})";
+    EXPECT_EQ(sender->read_message("error", 5s), gone) << program->err();
+    EXPECT_LT(std::chrono::steady_clock::now() - sent, 3s);
+    ASSERT_TRUE(sender->send_json(R"({"t":"ping"})"));
+    EXPECT_TRUE(sender->read_message("pong", 2s));
+    ASSERT_TRUE(sender->send_json(start_message(2, "pcm", 44100, 16)));
+    ASSERT_TRUE(sender->send_audio(2, pattern(44100 / 50 * 4)));
+    EXPECT_EQ(sender->read_message("error", 1s), gone);
+    EXPECT_TRUE(program->wait_for_err("ondelle-wasapi: the output device is gone\n", 1s));
+
+    EXPECT_TRUE(program->wait_for_err("ondelle-wasapi: the output device is back\n", 10s))
+        << program->err();
+    const std::string audio = pattern(48000 / 5 * 6, 7);
+    play("pcm", 48000, 24, audio, 6);
+    const std::string captured = read_file(capture);
+    const std::string expected = widen(audio, 3, 3);
+    const auto at = captured.find(expected);
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(captured.substr(at + expected.size()).find_first_not_of('\0'), std::string::npos);
+    // Once the sender has left and the output closed, the stream's threads are gone.
+    sender->close();
+    sender = std::make_unique<Peer>(Peer::hello(port, hello));
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (proc_status(program->pid(), "Threads") != threads &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(proc_status(program->pid(), "Threads"), threads);
+    EXPECT_LT(proc_status(program->pid(), "VmRSS"), rss_kib + 8 * 1024);
+    stop_with_exit_zero();
+}
+
+TEST_F(Streaming, SignalWhileTheDeviceIsGoneEndsCleanly) {
+    start(R"(,"removed_after_ms":200)");
+    ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 44100, 16)));
+    for (int i = 0; i < 50; ++i)
+        ASSERT_TRUE(sender->send_audio(1, pattern(44100 / 50 * 4)));
+    EXPECT_TRUE(sender->read_message("error", 5s));
+    stop_with_exit_zero();
+}
+
 TEST_F(Streaming, SignalWhilePlayingEndsCleanly) {
     start("");
     ASSERT_TRUE(sender->send_json(start_message(1, "pcm", 96000, 24)));
