@@ -25,14 +25,6 @@
 namespace ondelle::test {
 namespace {
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-// The sanitizers' runtimes reserve terabytes of address space and keep freed memory in
-// quarantine: address-space caps and resident-memory figures mean nothing under them.
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-
 const std::string cd_format = R"({"kind":"pcm","rate":44100,"bits":16,"channels":2,"codec":"pcm"})";
 
 std::string hello(const std::string& role, const std::string& name) {

@@ -62,6 +62,14 @@ class Program {
     int input_ = -1;  // the write end of the program's standard input, with input_pipe
 };
 
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+// The sanitizers' runtimes reserve terabytes of address space and keep freed memory in
+// quarantine: address-space caps and resident-memory figures mean nothing under them.
+inline constexpr bool sanitized = true;
+#else
+inline constexpr bool sanitized = false;
+#endif
+
 // A number from /proc/PID/status ("Threads", "VmRSS" in kB, ...); -1 when absent.
 long proc_status(pid_t pid, const std::string& key);
 
