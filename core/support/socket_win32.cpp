@@ -9,8 +9,53 @@
 
 #include <cstring>
 #include <mutex>
+#include <set>
 
 namespace ondelle::net {
+
+namespace {
+
+// Winsock does not wake a receive blocked in another thread when the socket is shut down,
+// as POSIX does: such a session would hold the endpoint's shutdown for ever. So a receive
+// waits for data in slices and gives up once the socket is on this list of those shut down.
+class ShutSockets {
+  public:
+    void add(SOCKET socket) {
+        std::lock_guard lock(mutex_);
+        sockets_.insert(socket);
+    }
+    void remove(SOCKET socket) {
+        std::lock_guard lock(mutex_);
+        sockets_.erase(socket);
+    }
+    bool contains(SOCKET socket) {
+        std::lock_guard lock(mutex_);
+        return sockets_.count(socket) != 0;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::set<SOCKET> sockets_;
+};
+
+ShutSockets& shut_sockets() {
+    static ShutSockets sockets;
+    return sockets;
+}
+
+// True once data (or the peer's close) can be read; false when the socket was shut down here.
+bool wait_readable(SOCKET socket) {
+    for (;;) {
+        WSAPOLLFD poll{};
+        poll.fd = socket;
+        poll.events = POLLRDNORM;
+        const int ready = WSAPoll(&poll, 1, 200);
+        if (ready != 0) return ready > 0 || !shut_sockets().contains(socket);
+        if (shut_sockets().contains(socket)) return false;
+    }
+}
+
+}  // namespace
 
 void startup() {
     static std::once_flag once;
@@ -125,12 +170,14 @@ long send_some(SocketHandle socket, const void* data, std::size_t size) {
 }
 
 long receive_some(SocketHandle socket, void* data, std::size_t size) {
+    if (!wait_readable(static_cast<SOCKET>(socket))) return 0;
     const int chunk = size > 0x40000000 ? 0x40000000 : static_cast<int>(size);
     return ::recv(static_cast<SOCKET>(socket), static_cast<char*>(data), chunk, 0);
 }
 
 long receive_some_into(SocketHandle socket, void* first, std::size_t first_size, void* second,
                        std::size_t second_size) {
+    if (!wait_readable(static_cast<SOCKET>(socket))) return 0;
     WSABUF parts[2];
     parts[0].buf = static_cast<char*>(first);
     parts[0].len = static_cast<ULONG>(first_size > 0x40000000 ? 0x40000000 : first_size);
@@ -144,10 +191,13 @@ long receive_some_into(SocketHandle socket, void* first, std::size_t first_size,
 }
 
 void shutdown_both(SocketHandle socket) {
+    shut_sockets().add(static_cast<SOCKET>(socket));
     ::shutdown(static_cast<SOCKET>(socket), SD_BOTH);
 }
 
 void close_socket(SocketHandle socket) {
+    // Off the list first: once closed, the number may come back for a new connection.
+    shut_sockets().remove(static_cast<SOCKET>(socket));
     ::closesocket(static_cast<SOCKET>(socket));
 }
 

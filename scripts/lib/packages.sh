@@ -34,3 +34,6 @@ ondelle_build_packages=(
 
 # What building and running ondelle-wasapi needs.
 ondelle_run_packages=(cmake ninja-build g++ pkg-config libflac-dev libsndfile1-dev)
+
+# What running the Windows executables under Wine needs (tests only; nothing builds with it).
+ondelle_wine_packages=(wine64 libasound2)

@@ -461,7 +461,9 @@ TEST_F(DirectStreaming, ADriverThatWentAwayIsFoundAgain) {
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
     EXPECT_EQ(proc_status(program->pid(), "Threads"), threads);
-    if (!sanitized) EXPECT_LT(proc_status(program->pid(), "VmRSS"), rss_kib + 8 * 1024);
+    if (!sanitized) {
+        EXPECT_LT(proc_status(program->pid(), "VmRSS"), rss_kib + 8 * 1024);
+    }
     end_with_exit_zero();
 }
 

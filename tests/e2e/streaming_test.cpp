@@ -347,7 +347,9 @@ TEST_F(Streaming, ADeviceThatWentAwayIsFoundAgain) {
            std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(20ms);
     EXPECT_EQ(proc_status(program->pid(), "Threads"), threads);
-    if (!sanitized) EXPECT_LT(proc_status(program->pid(), "VmRSS"), rss_kib + 8 * 1024);
+    if (!sanitized) {
+        EXPECT_LT(proc_status(program->pid(), "VmRSS"), rss_kib + 8 * 1024);
+    }
     stop_with_exit_zero();
 }
 
