@@ -456,11 +456,7 @@ TEST_F(DirectStreaming, ADriverThatWentAwayIsFoundAgain) {
     // Once the sender has left and its output closed, the driver's own thread is gone too.
     sender->close();
     connect();
-    const auto deadline = std::chrono::steady_clock::now() + 3s;
-    while (proc_status(program->pid(), "Threads") != threads &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(proc_status(program->pid(), "Threads"), threads);
+    EXPECT_EQ(wait_for_status(program->pid(), "Threads", threads), threads);
     if (!sanitized) {
         EXPECT_LT(proc_status(program->pid(), "VmRSS"), rss_kib + 8 * 1024);
     }

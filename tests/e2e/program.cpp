@@ -165,6 +165,17 @@ long proc_status(pid_t pid, const std::string& key) {
     return std::atol(status.c_str() + at + key.size() + 2);
 }
 
+long wait_for_status(pid_t pid, const std::string& key, long value,
+                     std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    long now = proc_status(pid, key);
+    while (now != value && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(20ms);
+        now = proc_status(pid, key);
+    }
+    return now;
+}
+
 Finished run_executable(const std::string& executable, const std::vector<std::string>& arguments,
                         const std::string& sim_json) {
     TempDir dir;

@@ -73,6 +73,11 @@ inline constexpr bool sanitized = false;
 // A number from /proc/PID/status ("Threads", "VmRSS" in kB, ...); -1 when absent.
 long proc_status(pid_t pid, const std::string& key);
 
+// Waits until that number reads value (threads that end take a moment to go); the last
+// reading.
+long wait_for_status(pid_t pid, const std::string& key, long value,
+                     std::chrono::milliseconds timeout = 5s);
+
 // Runs to its end: {exit code, standard output, standard error}.
 struct Finished {
     int code;

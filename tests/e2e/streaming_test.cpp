@@ -342,11 +342,7 @@ TEST_F(Streaming, ADeviceThatWentAwayIsFoundAgain) {
     // Once the sender has left and the output closed, the stream's threads are gone.
     sender->close();
     sender = std::make_unique<Peer>(Peer::hello(port, hello));
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (proc_status(program->pid(), "Threads") != threads &&
-           std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(proc_status(program->pid(), "Threads"), threads);
+    EXPECT_EQ(wait_for_status(program->pid(), "Threads", threads), threads);
     if (!sanitized) {
         EXPECT_LT(proc_status(program->pid(), "VmRSS"), rss_kib + 8 * 1024);
     }
