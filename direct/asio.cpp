@@ -134,42 +134,32 @@ bool Asio::load(std::string& error) {
     if (driver_) return true;
     const HRESULT result =
         CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, clsid_, driver_.put_void());
-    if (lost) {
-        if (FAILED(result) || !driver_ || driver_->init(window_) == ASIOFalse) {
-            error = "the output device is gone";
-            driver_.reset();
-            return false;
-        }
-        // Back: a fresh driver object that works. What it plays may have changed with it.
-        lost = false;
-        caps_changed = true;
-        buffers_created = false;
-        started_ = false;
-        dsd_mode = false;
-        rate_ = 0.0;
-        log_line(program_name, "the driver is back");
-        return true;
-    }
     if (FAILED(result) || !driver_) {
         char text[96];
         std::snprintf(text, sizeof text,
                       "the driver could not be loaded (0x%08lx) \xe2\x80\x94 a 32-bit-only "
                       "driver cannot load here",
                       static_cast<unsigned long>(static_cast<std::uint32_t>(result)));
-        error = text;
+        error = lost ? "the output device is gone" : text;
         driver_.reset();
         return false;
     }
-    if (driver_->init(window_) != ASIOFalse) {
-        buffers_created = false;
-        started_ = false;
-        dsd_mode = false;
-        rate_ = 0.0;
-        return true;
+    if (driver_->init(window_) == ASIOFalse) {
+        error = lost ? "the output device is gone"
+                     : "the driver did not start: " + driver_message(driver_.get());
+        driver_.reset();
+        return false;
     }
-    error = "the driver did not start: " + driver_message(driver_.get());
-    driver_.reset();
-    return false;
+    buffers_created = false;
+    started_ = false;
+    dsd_mode = false;
+    rate_ = 0.0;
+    if (lost.exchange(false)) {
+        // A fresh driver object of one that had gone: what it plays may have changed with it.
+        caps_changed = true;
+        log_line(program_name, "the driver is back");
+    }
+    return true;
 }
 
 void Asio::tear_down_buffers() {

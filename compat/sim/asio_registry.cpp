@@ -14,12 +14,9 @@
 namespace compat {
 
 AsioDriverState::AsioDriverState(AsioDriverConfig driver_config)
-    : config(std::move(driver_config)) {}
+    : config(std::move(driver_config)), log_file_(config.log), capture_file_(config.capture) {}
 
-AsioDriverState::~AsioDriverState() {
-    if (log_file_) std::fclose(log_file_);
-    if (capture_file_) std::fclose(capture_file_);
-}
+AsioDriverState::~AsioDriverState() = default;
 
 std::string AsioDriverState::clsid_text() const {
     if (!config.clsid) return "";
@@ -51,21 +48,12 @@ bool AsioDriverState::removed() const {
 }
 
 void AsioDriverState::log(const std::string& line) {
-    if (config.log.empty()) return;
-    std::lock_guard lock(mutex_);
-    if (!log_file_) log_file_ = std::fopen(config.log.c_str(), "ab");
-    if (!log_file_) return;
-    std::fprintf(log_file_, "%s\n", line.c_str());
-    std::fflush(log_file_);
+    const std::string text = line + "\n";
+    log_file_.append(text.data(), text.size());
 }
 
 void AsioDriverState::capture(const BYTE* data, std::size_t size) {
-    if (config.capture.empty() || size == 0) return;
-    std::lock_guard lock(mutex_);
-    if (!capture_file_) capture_file_ = std::fopen(config.capture.c_str(), "ab");
-    if (!capture_file_) return;
-    std::fwrite(data, 1, size, capture_file_);
-    std::fflush(capture_file_);
+    capture_file_.append(data, size);
 }
 
 }  // namespace compat

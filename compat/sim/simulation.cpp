@@ -9,13 +9,12 @@ namespace compat {
 DeviceState::DeviceState(DeviceConfig device_config, int index)
     : config(std::move(device_config)),
       id("{0.0.0.00000000}.{5e1a0000-0000-0000-0000-" + std::to_string(100000000000 + index) + "}"),
+      capture_file(config.capture),
       volume(static_cast<float>(std::clamp(config.volume, 0.0, 1.0))),
       muted(config.muted),
       initialize_errors_left(config.initialize_error_count) {}
 
-DeviceState::~DeviceState() {
-    if (capture_file) std::fclose(capture_file);
-}
+DeviceState::~DeviceState() = default;
 
 bool DeviceState::takes(int rate, int container_bits, int valid_bits) const {
     const auto& rates = config.rates;
@@ -26,12 +25,7 @@ bool DeviceState::takes(int rate, int container_bits, int valid_bits) const {
 }
 
 void DeviceState::capture(const BYTE* data, std::size_t size) {
-    if (config.capture.empty() || size == 0) return;
-    std::lock_guard lock(mutex);
-    if (!capture_file) capture_file = std::fopen(config.capture.c_str(), "ab");
-    if (!capture_file) return;
-    std::fwrite(data, 1, size, capture_file);
-    std::fflush(capture_file);
+    capture_file.append(data, size);
 }
 
 void DeviceState::apply_volume_changes() {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "appending_file.h"
 #include "config.h"
 
 namespace compat {
@@ -39,6 +40,8 @@ struct DeviceState {
     const DeviceConfig config;
     const std::string id;
 
+    AppendingFile capture_file;
+
     std::mutex mutex;  // guards everything below
     float volume;
     bool muted;
@@ -51,7 +54,6 @@ struct DeviceState {
     bool removal_done_ = false;
     std::chrono::steady_clock::time_point removed_at_;
     const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
-    std::FILE* capture_file = nullptr;
 };
 
 // What outlives any one object of a simulated ASIO driver: its files and whether it has
@@ -80,9 +82,8 @@ struct AsioDriverState {
     std::atomic<bool> reset_sent{false};
 
   private:
-    std::mutex mutex_;  // guards the files
-    std::FILE* log_file_ = nullptr;
-    std::FILE* capture_file_ = nullptr;
+    AppendingFile log_file_;
+    AppendingFile capture_file_;
     std::atomic<std::int64_t> removed_at_ms_{-1};  // of the steady clock; -1: never
 };
 

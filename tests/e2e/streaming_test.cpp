@@ -65,13 +65,8 @@ class Streaming : public testing::Test {
     // Sends one stream in 20 ms frames and waits until the endpoint says it was heard.
     void play(const std::string& kind, int rate, int bits, const std::string& audio,
               int frame_bytes) {
-        ASSERT_TRUE(sender->send_json(start_message(1, kind, rate, bits)));
-        const std::size_t chunk = std::size_t(rate / 50) * frame_bytes / (kind == "dsd" ? 8 : 1);
-        for (std::size_t at = 0; at < audio.size(); at += chunk)
-            ASSERT_TRUE(sender->send_audio(1, audio.substr(at, chunk)));
-        ASSERT_TRUE(sender->send_json(R"({"t":"end","stream":1})"));
-        EXPECT_EQ(sender->read_message("ended", 20s), R"({"t":"ended","stream":1})")
-            << program->err();
+        ASSERT_TRUE(send_stream(*sender, 1, kind, rate, bits, audio, frame_bytes));
+        EXPECT_EQ(sender->read_message("ended", 20s), ended_message(1)) << program->err();
     }
 
     void stop_with_exit_zero() {

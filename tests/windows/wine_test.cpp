@@ -144,13 +144,8 @@ class UnderWine : public testing::Test {
     // Sends one stream in 20 ms frames and waits until the endpoint says it was heard.
     static void play(Peer& sender, int stream, const std::string& kind, int rate, int bits,
                      const std::string& audio, int frame_bytes) {
-        ASSERT_TRUE(sender.send_json(start_message(stream, kind, rate, bits)));
-        const std::size_t chunk = std::size_t(rate / 50) * frame_bytes / (kind == "dsd" ? 8 : 1);
-        for (std::size_t at = 0; at < audio.size(); at += chunk)
-            ASSERT_TRUE(sender.send_audio(stream, audio.substr(at, chunk)));
-        ASSERT_TRUE(sender.send_json(R"({"t":"end","stream":)" + std::to_string(stream) + "}"));
-        EXPECT_EQ(sender.read_message("ended", 20s),
-                  R"({"t":"ended","stream":)" + std::to_string(stream) + "}");
+        ASSERT_TRUE(send_stream(sender, stream, kind, rate, bits, audio, frame_bytes));
+        EXPECT_EQ(sender.read_message("ended", 20s), ended_message(stream));
     }
 
     TempDir dir;
