@@ -147,6 +147,8 @@ class Endpoint {
     void request_stop();   // empties the queue and closes the output
     void request_flush();  // empties the queue and the output; the stream's late audio is dropped
     void request_pause(bool on);
+    // The sender changes: what was owed to the previous one is not the new one's.
+    void forget_owed_ends();
     bool is_flushed(std::uint32_t stream) const;  // audio of a flushed stream is dropped
     void queue_start(QueueEntry entry);
     // Moves data into the queue and hands back a spare buffer to receive into, if any.
@@ -215,6 +217,12 @@ class Endpoint {
     bool sink_open = false;
     std::uint64_t frames_written = 0;  // never reset
     std::deque<TrackMark> marks;       // at most 8, oldest first
+    // Every stream the sender started is owed one "ended", in order, once it has been heard:
+    // kept apart from the marks, which a reopen, a flush or a ninth stream clears.
+    std::deque<OwedEnd> owed_ends;  // in order of end; about max_owed_ends at most
+    // Streams whose start a flush took out of the queue: owed an end at once.
+    std::vector<std::int32_t> flushed_starts;
+    bool played_out = false;  // the sink was told that nothing more follows
     std::string state = "idle";
 
     std::string sender_name;
@@ -242,7 +250,11 @@ class Endpoint {
     void lose_output(std::unique_lock<std::mutex>& lock);
     void start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entry);
     void play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry);
-    void end_stream(const QueueEntry& entry);
+    void end_stream(std::unique_lock<std::mutex>& lock, const QueueEntry& entry);
+    // Owes the sender an "ended" for stream once the heard position reaches end.
+    void owe_end(std::int32_t stream, std::int64_t end);
+    // The marks' streams that have no end yet end where the next one starts (or here).
+    void end_open_marks();
     void check_idle(std::unique_lock<std::mutex>& lock);
     void close_when_idle_long(std::unique_lock<std::mutex>& lock);
 

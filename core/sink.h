@@ -38,7 +38,13 @@ class Sink {
     virtual void flush() = 0;
 
     // Returns once the written audio has been heard (delay() reads 0), or after about 3 s.
+    // An output that had not started yet is started (as by play_out) first.
     virtual void drain() = 0;
+
+    // Nothing more follows for now: an output that waits for more audio before it starts
+    // starts with what it holds, padded with silence as the device needs, and running dry
+    // after this audio is not an underrun. The next write goes on as usual.
+    virtual void play_out() {}
 
     // Stops and releases the device; afterwards delay() is 0 and write() takes nothing.
     virtual void close() = 0;
@@ -53,7 +59,8 @@ class Sink {
     // closed. Called under the player lock: must not wait.
     virtual std::int64_t delay() = 0;
 
-    // How often the output ran short of data while playing; never reset by the core.
+    // How often the output ran short of data while a stream was playing (not after its end
+    // or a flush); never reset by the core.
     virtual std::uint64_t underruns() = 0;
 };
 

@@ -90,6 +90,9 @@ class Asio {
     std::atomic<bool> paused{false};
     std::atomic<bool> discard_request{false};
     std::atomic<bool> armed{false};
+    // Nothing more follows what the ring holds: running dry is the end of the stream (or a
+    // flush), not an underrun.
+    std::atomic<bool> no_more_audio{false};
     std::atomic<std::uint64_t> last_callback{0};
     std::atomic<std::uint64_t> underrun_count{0};
     std::atomic<std::uint64_t> callback_count{0};

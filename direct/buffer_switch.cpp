@@ -42,7 +42,7 @@ void Asio::render(std::int32_t index) {
         std::memcpy(scratch.data() + first, ring.data(), std::size_t(take) - first);
         read_pos.fetch_add(take);
         n = take / std::uint64_t(frame);
-        if (n < std::uint64_t(h)) underrun_count.fetch_add(1);
+        if (n < std::uint64_t(h) && !no_more_audio.load()) underrun_count.fetch_add(1);
     }
 
     if (left && right) {

@@ -59,6 +59,7 @@ bool DirectSink::open(const Format& format, std::string& error) {
     asio_->scratch.assign(std::size_t(h * frame_bytes), 0);
     asio_->paused = false;
     asio_->armed = false;
+    asio_->no_more_audio = false;
     asio_->underrun_count = 0;
     for (auto& entry : asio_->history)
         entry = 0;
@@ -87,6 +88,7 @@ bool DirectSink::arm() {
 }
 
 std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) {
+    asio_->no_more_audio = false;
     scratch_.clear();
     if (converter_.convert(data, frames, scratch_) == 0 || scratch_.empty()) return frames;
     const std::int32_t frame_bytes = asio_->frame_bytes.load();
@@ -125,6 +127,7 @@ std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) 
 }
 
 void DirectSink::flush() {
+    asio_->no_more_audio = true;
     if (asio_->armed) {
         asio_->discard_request = true;
         for (int step = 0; step < 40 && asio_->discard_request; ++step)
@@ -134,7 +137,16 @@ void DirectSink::flush() {
     converter_.reset(format_, converter_.target());
 }
 
+void DirectSink::play_out() {
+    asio_->no_more_audio = true;
+    // Short of the two half buffers that start it, the driver starts with what there is.
+    if (is_open_ && !asio_->armed && !asio_->paused &&
+        asio_->write_pos.load() != asio_->read_pos.load())
+        arm();
+}
+
 void DirectSink::drain() {
+    play_out();
     for (int round = 0; round < 300; ++round) {
         if (delay() == 0 || !asio_->armed || asio_->paused) return;
         Sleep(10);

@@ -25,6 +25,7 @@ class DirectSink final : public Sink {
     void pause(bool on) override { asio_->paused = on; }
     void flush() override;
     void drain() override;
+    void play_out() override;
     void close() override;
     std::int64_t delay() override;
     std::uint64_t underruns() override { return asio_->underrun_count.load(); }

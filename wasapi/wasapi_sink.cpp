@@ -164,7 +164,7 @@ bool WasapiSink::open(const Format& format, std::string& error) {
         ring_.assign(ring_frames * std::uint64_t(frame_bytes), 0);
         timeouts_ = 0;
         read_pos_ = fill_ = frames_released_ = audio_end_ = 0;
-        started_ = paused_ = false;
+        started_ = paused_ = no_more_audio_ = false;
     }
     running_.store(true);
     render_thread_ = start_thread("wasapi render", [this] { render_main(); });
@@ -233,6 +233,7 @@ std::uint64_t WasapiSink::write(const std::uint8_t* data, std::uint64_t frames) 
     scratch_.clear();
     if (converter_.convert(data, frames, scratch_) == 0) return frames;
     std::unique_lock lock(mutex_);
+    no_more_audio_ = false;
     const std::uint64_t ring_size = ring_.size();
     std::uint64_t copied = 0;
     while (copied < scratch_.size()) {
@@ -285,12 +286,22 @@ void WasapiSink::flush() {
         timeouts_ = 0;
         read_pos_ = fill_ = frames_released_ = audio_end_ = 0;
         started_ = false;
+        no_more_audio_ = true;
         converter_.reset(format_, static_cast<SampleFormat>(sample_type_));
     }
     cond_.notify_all();
 }
 
+void WasapiSink::play_out() {
+    {
+        std::lock_guard lock(mutex_);
+        no_more_audio_ = true;
+    }
+    cond_.notify_all();  // a render thread waiting for a whole period starts with less
+}
+
 void WasapiSink::drain() {
+    play_out();
     for (int i = 0; i < 300; ++i) {
         if (delay() == 0) return;
         Sleep(10);
@@ -344,9 +355,12 @@ void WasapiSink::render_main() {
         std::unique_lock lock(mutex_);
         if (!started_) {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
-            cond_.wait_until(lock, deadline,
-                             [&] { return !running_.load() || fill_ >= buffer_bytes; });
-            if (running_.load() && fill_ >= buffer_bytes && !paused_) {
+            // A whole period before the start, or what there is once nothing more follows.
+            const auto ready = [&] {
+                return fill_ >= buffer_bytes || (no_more_audio_ && fill_ > 0);
+            };
+            cond_.wait_until(lock, deadline, [&] { return !running_.load() || ready(); });
+            if (running_.load() && ready() && !paused_) {
                 HRESULT result = fill_period();
                 if (SUCCEEDED(result)) result = stream_.client->Start();
                 if (result == AUDCLNT_E_DEVICE_INVALIDATED) {
@@ -424,7 +438,7 @@ HRESULT WasapiSink::fill_period() {
         apply_software_gain(buffer, k, sample_type_, valid_bits_, gain_.load(), dither_state_);
     if (k < wanted) {
         std::memset(buffer + k, 0, wanted - k);
-        if (started_) underruns_.fetch_add(1);
+        if (started_ && !no_more_audio_) underruns_.fetch_add(1);
     }
     const HRESULT released = stream_.render_client->ReleaseBuffer(frames, 0);
     if (released == AUDCLNT_E_DEVICE_INVALIDATED) return released;

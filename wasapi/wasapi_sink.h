@@ -38,6 +38,7 @@ class WasapiSink final : public Sink {
     void pause(bool on) override;
     void flush() override;
     void drain() override;
+    void play_out() override;
     void close() override;
     std::int64_t delay() override;
     std::uint64_t underruns() override { return underruns_.load(); }
@@ -113,6 +114,9 @@ class WasapiSink final : public Sink {
     std::uint64_t writer_needs_ = 0;  // room a blocked write waits for; 0: none waits
     bool started_ = false;
     bool paused_ = false;
+    // Nothing more follows what the ring holds: it starts short of a period, and running dry
+    // is the end of the stream, not an underrun.
+    bool no_more_audio_ = false;
     std::uint32_t timeouts_ = 0;
 
     std::atomic<bool> running_{false};

@@ -1,5 +1,6 @@
 // The player thread: takes what the sender queued, opens the sink per stream format, writes
 // 20 ms chunks with the lock released, and honours pause, flush and stop.
+#include <algorithm>
 #include <chrono>
 
 #include "endpoint.h"
@@ -81,7 +82,7 @@ void Endpoint::player_main() {
                     }
                     break;
                 case QueueEntry::StreamEnd:
-                    end_stream(entry);
+                    end_stream(lock, entry);
                     break;
             }
         } else {
@@ -94,6 +95,14 @@ void Endpoint::discard(std::unique_lock<std::mutex>& lock) {
     const bool stop = stop_request;
     stop_request = false;
     flush_request = false;
+    // A flushed stream has been heard as far as it will be: its end is owed now. A stop
+    // leaves the streams of a sender that is done with them, or gone.
+    if (!stop) {
+        end_open_marks();
+        for (const std::int32_t stream : flushed_starts)
+            owe_end(stream, static_cast<std::int64_t>(frames_written));
+    }
+    flushed_starts.clear();
     marks.clear();
     if (sink_open) {
         const bool was_paused = sink_paused;
@@ -113,6 +122,7 @@ void Endpoint::discard(std::unique_lock<std::mutex>& lock) {
 void Endpoint::lose_output(std::unique_lock<std::mutex>& lock) {
     output_lost_request = false;
     if (!sink_open) return;
+    end_open_marks();  // what is left of the stream is dropped: its end is owed now
     const std::string message = output_lost_message;
     lock.unlock();
     sink->close();
@@ -146,6 +156,9 @@ void Endpoint::start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entr
     if (!(sink_open && entry.format.same_stream_format(current_format))) {
         const bool was_open = sink_open;
         const bool was_paused = sink_paused;
+        // What plays out (or is dropped) below ends every stream of this output.
+        end_open_marks();
+        const std::uint64_t started_generation = generation;
         lock.unlock();
         if (was_open && was_paused) {
             sink->pause(false);  // the paused remainder is dropped
@@ -160,17 +173,22 @@ void Endpoint::start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entr
         lock.lock();
         sink_open = opened;
         sink_paused = false;
+        marks.clear();
         if (!opened) {
+            // The stream is dropped as it comes; its end is owed at once, unless the sender
+            // changed meanwhile.
+            if (generation == started_generation)
+                owe_end(entry.stream, static_cast<std::int64_t>(frames_written));
             lock.unlock();
             send_to_sender(make_error("device", error));
             lock.lock();
             return;
         }
         current_format = entry.format;
-        marks.clear();
     }
-    marks.push_back(TrackMark{entry.stream, static_cast<std::int64_t>(frames_written), -1, false});
+    marks.push_back(TrackMark{entry.stream, static_cast<std::int64_t>(frames_written), -1});
     if (marks.size() > max_marks) marks.pop_front();
+    played_out = false;
 
     if (!art.empty()) {
         if (entry.stream == art_stream) {
@@ -230,15 +248,52 @@ void Endpoint::play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry)
         const std::uint64_t written = sink->write(entry.data.data() + done * frame, count);
         lock.lock();
         if (written == 0) return;  // the sink stopped: the rest of the entry is dropped
+        played_out = false;
         frames_written += written;
         done += written;
     }
 }
 
-void Endpoint::end_stream(const QueueEntry& entry) {
-    for (auto& mark : marks) {
-        if (mark.stream == entry.stream && mark.end == -1)
-            mark.end = static_cast<std::int64_t>(frames_written);
+void Endpoint::end_stream(std::unique_lock<std::mutex>& lock, const QueueEntry& entry) {
+    auto mark = std::find_if(marks.begin(), marks.end(), [&](const TrackMark& m) {
+        return m.stream == entry.stream && m.end == -1;
+    });
+    if (mark == marks.end()) return;
+    // A sender that ends streams faster than they are heard waits while the output plays
+    // what it holds, so that the record of owed ends stays small.
+    const std::uint64_t started_generation = generation;
+    while (owed_ends.size() >= max_owed_ends) {
+        if (sink_open) {
+            lock.unlock();
+            sink->play_out();
+            lock.lock();
+        }
+        cond.wait_for(lock, std::chrono::milliseconds(100));
+        if (generation != started_generation || output_lost_request || stopping_.load()) return;
+    }
+    mark = std::find_if(marks.begin(), marks.end(), [&](const TrackMark& m) {
+        return m.stream == entry.stream && m.end == -1;
+    });
+    if (mark == marks.end()) return;
+    mark->end = static_cast<std::int64_t>(frames_written);
+    owe_end(mark->stream, mark->end);
+}
+
+void Endpoint::owe_end(std::int32_t stream, std::int64_t end) {
+    // Ends come in order but for the rare one owed late (a stream cut short by a reopen or a
+    // flush), which goes in before those that end after it.
+    const auto at = std::upper_bound(owed_ends.begin(), owed_ends.end(), end,
+                                     [](std::int64_t e, const OwedEnd& owed) { return e < owed.end; });
+    owed_ends.insert(at, OwedEnd{stream, end});
+}
+
+void Endpoint::end_open_marks() {
+    for (std::size_t i = 0; i < marks.size(); ++i) {
+        TrackMark& mark = marks[i];
+        if (mark.end != -1) continue;
+        mark.end = i + 1 < marks.size() ? marks[i + 1].start
+                                        : static_cast<std::int64_t>(frames_written);
+        owe_end(mark.stream, mark.end);
     }
 }
 
@@ -256,7 +311,16 @@ void Endpoint::close_when_idle_long(std::unique_lock<std::mutex>& lock) {
 }
 
 void Endpoint::check_idle(std::unique_lock<std::mutex>& lock) {
-    if (sink_open && sink->delay() == 0 && !marks.empty() && marks.back().end != -1) {
+    const bool ended = sink_open && !marks.empty() && marks.back().end != -1;
+    if (ended && !played_out) {
+        // Nothing follows the last stream: an output still waiting for enough audio to start
+        // plays what it has, and nobody waits for audio that is not coming.
+        played_out = true;
+        lock.unlock();
+        sink->play_out();
+        lock.lock();
+    }
+    if (ended && sink->delay() == 0) {
         set_state(lock, "idle");
         // Only one build closes its output for idleness; the other keeps its driver running.
         if (closes_idle_output) close_when_idle_long(lock);

@@ -61,7 +61,16 @@ struct TrackMark {
     std::int32_t stream = 0;
     std::int64_t start = 0;
     std::int64_t end = -1;  // -1 until the stream's end has been taken
-    bool ended_sent = false;
 };
+
+// A stream whose "ended" the sender is owed once the heard position has reached end.
+struct OwedEnd {
+    std::int32_t stream = 0;
+    std::int64_t end = 0;
+};
+
+// How many owed ends the player keeps before it waits for the output to catch up: far more
+// than any real sender has in flight, and still a small record.
+inline constexpr std::size_t max_owed_ends = 4096;
 
 }  // namespace ondelle

@@ -21,6 +21,11 @@ void Endpoint::request_stop() {
 }
 
 void Endpoint::request_flush() {
+    // Streams that never reached the output are owed their end as much as the playing one.
+    queue.for_each([this](const QueueEntry& entry) {
+        if (entry.type == QueueEntry::StreamStart && flushed_starts.size() < max_owed_ends)
+            flushed_starts.push_back(entry.stream);
+    });
     clear_queue();
     flush_request = true;
     discard_flushed = true;
@@ -31,6 +36,12 @@ void Endpoint::request_flush() {
 void Endpoint::request_pause(bool on) {
     pause_request = on;
     cond.notify_all();
+}
+
+void Endpoint::forget_owed_ends() {
+    owed_ends.clear();
+    flushed_starts.clear();
+    cond.notify_all();  // the player may wait for room in the record
 }
 
 bool Endpoint::is_flushed(std::uint32_t stream) const {

@@ -51,24 +51,34 @@ void Endpoint::status_main() {
         }
         std::unique_lock lock(mutex);
         const std::shared_ptr<Conn> to = sender;
-        if (!to || !sink_open || marks.empty()) continue;
+        if (!to) continue;
+        // Ends owed for streams of an output since closed or flushed are told all the same.
+        const bool reporting = sink_open && !marks.empty();
+        if (!reporting && owed_ends.empty()) continue;
         if (to->burst && settings.burst_ms > 0 && counter++ % 2 == 0) continue;
 
-        const std::int64_t delay = std::min<std::int64_t>(
-            std::max<std::int64_t>(sink->delay(), 0), static_cast<std::int64_t>(frames_written));
+        const std::int64_t delay =
+            sink_open ? std::min<std::int64_t>(std::max<std::int64_t>(sink->delay(), 0),
+                                               static_cast<std::int64_t>(frames_written))
+                      : 0;
         const std::int64_t heard = static_cast<std::int64_t>(frames_written) - delay;
+        ended.clear();
+        while (!owed_ends.empty() && owed_ends.front().end <= heard) {
+            Json message = make_message("ended");
+            message.set("stream", Json(owed_ends.front().stream));
+            ended.push_back(std::move(message));
+            owed_ends.pop_front();
+        }
+        if (!ended.empty()) cond.notify_all();  // the player may wait for room in the record
+        if (!reporting) {
+            lock.unlock();
+            for (const auto& message : ended)
+                to->send_json(message);
+            continue;
+        }
         const TrackMark* current = &marks.front();
         for (const auto& mark : marks) {
             if (mark.start <= heard) current = &mark;
-        }
-        ended.clear();
-        for (auto& mark : marks) {
-            if (mark.end != -1 && mark.end <= heard && !mark.ended_sent) {
-                mark.ended_sent = true;
-                Json message = make_message("ended");
-                message.set("stream", Json(mark.stream));
-                ended.push_back(std::move(message));
-            }
         }
         std::int64_t played = heard > current->start ? heard - current->start : 0;
         if (current->end != -1) played = std::min(played, current->end - current->start);

@@ -72,6 +72,7 @@ class SenderSession {
             }
             endpoint_.sender_name = name_;
             endpoint_.request_stop();
+            endpoint_.forget_owed_ends();
             const auto& s = endpoint_.settings;
             const bool away = s.away_buffer_ms >= 1 && is_away_sender(s, *conn_);
             conn_->send_json(build_welcome(endpoint_, conn_->proto, conn_->burst,
@@ -292,6 +293,7 @@ class SenderSession {
                 endpoint_.current_gain = std::nan("");
                 endpoint_.spare_buffers.clear();
                 endpoint_.request_stop();
+                endpoint_.forget_owed_ends();
             }
         }
         if (was_sender) endpoint_.broadcast_capabilities();

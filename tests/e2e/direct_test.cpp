@@ -431,11 +431,14 @@ TEST_F(DirectStreaming, ADriverThatWentAwayIsFoundAgain) {
               R"({"t":"error","code":"device","message":"the output device is gone"})")
         << program->err();
     EXPECT_LT(std::chrono::steady_clock::now() - removed, 3s);
+    // The stream cut off is over for the sender too, as is the one refused below.
+    EXPECT_EQ(sender->read_message("ended", 2s), ended_message(1));
     ASSERT_TRUE(sender->send_json(R"({"t":"ping"})"));
     EXPECT_TRUE(sender->read_message("pong", 2s));
     ASSERT_TRUE(sender->send_json(start_message(2, "pcm", 44100, 16)));
     EXPECT_EQ(sender->read_message("error", 1s),
               R"({"t":"error","code":"device","message":"the output device is gone"})");
+    EXPECT_EQ(sender->read_message("ended", 2s), ended_message(2));
     EXPECT_EQ(proc_status(program->pid(), "Threads"), threads);
 
     EXPECT_TRUE(program->wait_for_err("Ondelle-Direct: the driver is back\n", 10s))

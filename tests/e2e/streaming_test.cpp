@@ -64,9 +64,9 @@ class Streaming : public testing::Test {
 
     // Sends one stream in 20 ms frames and waits until the endpoint says it was heard.
     void play(const std::string& kind, int rate, int bits, const std::string& audio,
-              int frame_bytes) {
-        ASSERT_TRUE(send_stream(*sender, 1, kind, rate, bits, audio, frame_bytes));
-        EXPECT_EQ(sender->read_message("ended", 20s), ended_message(1)) << program->err();
+              int frame_bytes, int stream = 1) {
+        ASSERT_TRUE(send_stream(*sender, stream, kind, rate, bits, audio, frame_bytes));
+        EXPECT_EQ(sender->read_message("ended", 20s), ended_message(stream)) << program->err();
     }
 
     void stop_with_exit_zero() {
@@ -318,17 +318,20 @@ TEST_F(Streaming, ADeviceThatWentAwayIsFoundAgain) {
         R"({"t":"error","code":"device","message":"the output device is gone"})";
     EXPECT_EQ(sender->read_message("error", 5s), gone) << program->err();
     EXPECT_LT(std::chrono::steady_clock::now() - sent, 3s);
+    // The stream cut off is over for the sender too, as is the one refused below.
+    EXPECT_EQ(sender->read_message("ended", 2s), ended_message(1));
     ASSERT_TRUE(sender->send_json(R"({"t":"ping"})"));
     EXPECT_TRUE(sender->read_message("pong", 2s));
     ASSERT_TRUE(sender->send_json(start_message(2, "pcm", 44100, 16)));
     ASSERT_TRUE(sender->send_audio(2, pattern(44100 / 50 * 4)));
     EXPECT_EQ(sender->read_message("error", 1s), gone);
+    EXPECT_EQ(sender->read_message("ended", 2s), ended_message(2));
     EXPECT_TRUE(program->wait_for_err("ondelle-wasapi: the output device is gone\n", 1s));
 
     EXPECT_TRUE(program->wait_for_err("ondelle-wasapi: the output device is back\n", 10s))
         << program->err();
     const std::string audio = pattern(48000 / 5 * 6, 7);
-    play("pcm", 48000, 24, audio, 6);
+    play("pcm", 48000, 24, audio, 6, 3);
     const std::string captured = read_file(capture);
     const std::string expected = widen(audio, 3, 3);
     const auto at = captured.find(expected);

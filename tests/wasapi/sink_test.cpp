@@ -132,7 +132,36 @@ TEST_F(SimulatedDevice, DrainReturnsOnceTheAudioHasBeenHeard) {
     // about 50 ms of device time instead of running out its three seconds.
     EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
     EXPECT_EQ(sink_->delay(), 0);
-    EXPECT_GT(sink_->underruns(), 0u) << "the periods after the audio were filled short";
+    EXPECT_EQ(sink_->underruns(), 0u) << "silence after the last audio is no underrun";
+}
+
+// Less than one device period and nothing more coming: the stream starts padded with
+// silence and is heard, instead of waiting for a period that never fills.
+TEST_F(SimulatedDevice, DrainPlaysOutAStreamShorterThanAPeriod) {
+    use_device(R"("speed":4)");
+    std::string error;
+    ASSERT_TRUE(sink_->open(pcm(48000, 16), error)) << error;
+    const std::vector<std::uint8_t> audio(100 * 4, 0x11);
+    ASSERT_EQ(sink_->write(audio.data(), 100), 100u);
+    EXPECT_EQ(sink_->delay(), 100);
+    const auto before = std::chrono::steady_clock::now();
+    sink_->drain();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, 2s);
+    EXPECT_EQ(sink_->delay(), 0);
+    EXPECT_EQ(sink_->underruns(), 0u);
+}
+
+// A writer that stops in the middle of its stream leaves the device dry: that counts.
+TEST_F(SimulatedDevice, RunningDryInTheMiddleOfAStreamIsAnUnderrun) {
+    use_device(R"("speed":4)");
+    std::string error;
+    ASSERT_TRUE(sink_->open(pcm(48000, 16), error)) << error;
+    const std::vector<std::uint8_t> audio(48000 / 10 * 4, 0x11);
+    ASSERT_EQ(sink_->write(audio.data(), 48000 / 10), 48000u / 10);
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (sink_->underruns() == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(5ms);
+    EXPECT_GT(sink_->underruns(), 0u);
 }
 
 TEST_F(SimulatedDevice, DopDelayCountsTwoWireFramesPerDeviceFrame) {

@@ -17,6 +17,7 @@
 #include "e2e/program.h"
 #include "e2e/wire_audio.h"
 #include "helpers/peer.h"
+#include "json.h"
 
 namespace ondelle::test {
 namespace {
@@ -312,6 +313,61 @@ TEST_F(UnderWine, DirectReopensOnAResetRequestAndPlaysOn) {
     expect_played_alone(read_file(dir.path("asio.raw")), expected);
     program->close_input();
     EXPECT_EQ(program->wait_exit(20s), 0);
+}
+
+// Streams too short to start the driver on their own, a format change right after one, many
+// tiny streams and alternating rates: each is heard whole and told "ended" in order, and the
+// underrun count does not move once the last has ended.
+TEST_F(UnderWine, DirectTellsEveryEndAndPlaysShortStreamsWhole) {
+    ::setenv("ONDELLE_TEST_ASIO_TYPE", "16", 1);  // 16-bit samples: the capture is the wire audio
+    auto program = start(direct_exe(), {"--driver", "Ondelle Test", "--local"}, true);
+    ASSERT_TRUE(program->wait_for_out("\n", 30s)) << program->err();
+    Peer sender = Peer::hello(std::atoi(without_cr(program->out()).c_str() + 5), hello);
+    ASSERT_TRUE(sender.connected());
+    std::vector<std::string> heard_in_order;
+    int stream = 0;
+    const auto send = [&](int rate, std::size_t frames) {
+        heard_in_order.push_back(pattern(frames * 4, ++stream));
+        ASSERT_TRUE(send_stream(sender, stream, "pcm", rate, 16, heard_in_order.back(), 4));
+    };
+    const auto expect_ended = [&](int first) {
+        for (int s = first; s <= stream; ++s)
+            ASSERT_EQ(sender.read_message("ended", 10s), ended_message(s)) << program->err();
+    };
+    send(44100, 100);  // alone
+    expect_ended(stream);
+    send(48000, 440);  // followed at once by another rate
+    send(44100, 2000);
+    expect_ended(stream - 1);
+    for (int i = 0; i < 10; ++i)
+        send(i % 2 ? 44100 : 48000, 1500);
+    expect_ended(stream - 9);
+    const int first_tiny = stream + 1;
+    for (int i = 0; i < 1000; ++i)
+        ASSERT_TRUE(send_stream(sender, ++stream, "pcm", 48000, 16, pattern(4, stream), 4));
+    expect_ended(first_tiny);
+
+    const auto underruns = [&]() -> long {
+        const auto status = sender.read_message("status", 2s);
+        if (!status) return -1;
+        Json json;
+        parse_json(*status, json);
+        return long(json.get("underruns").as_int(-1));
+    };
+    const long after_end = underruns();
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(underruns(), after_end);
+    program->close_input();
+    EXPECT_EQ(program->wait_exit(20s), 0) << program->err();
+
+    const std::string captured = read_file(dir.path("asio.raw"));
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < heard_in_order.size(); ++i) {
+        const auto at = captured.find(heard_in_order[i], from);
+        ASSERT_NE(at, std::string::npos) << "stream " << i + 1;
+        EXPECT_EQ(captured.substr(from, at - from).find_first_not_of('\0'), std::string::npos);
+        from = at + heard_in_order[i].size();
+    }
 }
 
 TEST_F(UnderWine, DirectAdvertisesAndEndsOnSigint) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <thread>
 
 #include "helpers/peer.h"
 #include "helpers/recording_sink.h"
@@ -132,6 +133,42 @@ TEST(Status, NothingWithoutAnOpenOutputOrMarks) {
     ASSERT_TRUE(r.sink.wait_for_call("flush"));
     r.sender.read_message("status", 600ms);  // one may have been on its way
     EXPECT_FALSE(r.sender.read_message("status", 1200ms));
+}
+
+// A flush ends the playing stream and every stream whose start it took out of the queue.
+TEST(Status, AFlushOwesTheEndOfEveryStreamItDropped) {
+    Reporting r;
+    r.sink.hold_writes(true);  // the player holds stream 1 in a write; 2 waits in the queue
+    r.stream(1, cd, 4000, false);
+    ASSERT_TRUE(r.sink.wait_for_call("open pcm/44100/16/2"));
+    r.stream(2, cd, 4000, true);
+    ASSERT_TRUE(r.sender.send_json(R"({"t":"flush"})"));
+    r.sink.hold_writes(false);
+    EXPECT_EQ(r.sender.read_message("ended"), R"({"t":"ended","stream":1})");
+    EXPECT_EQ(r.sender.read_message("ended"), R"({"t":"ended","stream":2})");
+    EXPECT_FALSE(r.sender.read_message("ended", 1200ms));
+}
+
+// A sender may end streams faster than they are heard; the player then waits for the output,
+// the record of owed ends stays bounded, and every end still comes, once, in order.
+TEST(Status, EndsOwedBeyondTheRecordWaitTheirTurn) {
+    Reporting r;
+    r.sink.set_delay(std::int64_t(1) << 40);  // nothing is heard yet
+    constexpr int streams = int(max_owed_ends) + 1000;
+    for (int stream = 1; stream <= streams; ++stream)
+        r.stream(stream, cd, 4, true);
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    std::size_t owed = 0;
+    while (owed < max_owed_ends && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+        std::lock_guard lock(r.running.endpoint.mutex);
+        owed = r.running.endpoint.owed_ends.size();
+    }
+    EXPECT_EQ(owed, max_owed_ends);
+    r.sink.set_delay(0);
+    for (int stream = 1; stream <= streams; ++stream)
+        ASSERT_EQ(r.sender.read_message("ended"),
+                  R"({"t":"ended","stream":)" + std::to_string(stream) + "}");
 }
 
 class WirelessStatistics : public testing::TestWithParam<std::pair<const char*, const char*>> {};
