@@ -1,13 +1,16 @@
-// The multicast DNS responder: answers questions for its instance, announces it on start
-// and says goodbye on stop, on every usable interface.
+// The multicast DNS responder: answers the link's questions for its instance, at a pace
+// that is fair to the link, and announces it on start, on every usable interface.
 #include "advertiser.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <vector>
 
+#include "discovery/answer_limits.h"
 #include "discovery/dns_message.h"
 #include "discovery/interfaces.h"
+#include "support/clock.h"
 #include "support/thread.h"
 #include "support/udp_socket.h"
 
@@ -18,6 +21,8 @@ constexpr std::uint16_t mdns_port = 5353;
 constexpr auto rejoin_after = std::chrono::seconds(30);
 constexpr int poll_ms = 500;
 constexpr std::size_t max_datagram = 9000;
+constexpr std::int64_t list_again_ns = 5'000'000'000;
+constexpr std::int64_t relist_for_stranger_ns = 1'000'000'000;
 
 std::uint32_t group_address() {
     std::uint32_t group = 0;
@@ -108,16 +113,44 @@ void Advertiser::run() {
     const std::uint32_t group = group_address();
     const std::uint16_t mdns_port_be = port_be(mdns_port);
 
-    auto multicast_to_every_interface = [&] {
-        for (const auto& net : list_interfaces()) {
-            const std::string packet = mdns::build_response(records, 0, false, "", net.address);
-            net::set_multicast_interface(socket_, net.address);
-            net::send_to(socket_, packet.data(), packet.size(), group, mdns_port_be);
+    // The interface list is kept between answers (asking the system costs far more than an
+    // answer) and asked again every few seconds, after a failed send, or when a query comes
+    // from an address no listed subnet holds (at most once a second).
+    std::vector<NetInterface> interfaces;
+    std::int64_t listed_at = 0;
+    mdns::MulticastPacing pacing;
+    mdns::UnicastBudget budget;
+    const auto list_again = [&](std::int64_t now) {
+        std::vector<NetInterface> fresh = list_interfaces();
+        std::vector<std::uint32_t> addresses;
+        for (const auto& net : fresh)
+            addresses.push_back(net.address);
+        const bool changed = fresh.size() != interfaces.size() ||
+                             !std::equal(fresh.begin(), fresh.end(), interfaces.begin(),
+                                         [](const NetInterface& a, const NetInterface& b) {
+                                             return a.address == b.address && a.mask == b.mask;
+                                         });
+        interfaces = std::move(fresh);
+        listed_at = now;
+        pacing.set_interfaces(addresses);
+        if (changed) join_groups();
+    };
+    const auto multicast_on = [&](const std::vector<std::uint32_t>& addresses) {
+        for (const std::uint32_t address : addresses) {
+            const std::string packet = mdns::build_response(records, 0, false, "", address);
+            net::set_multicast_interface(socket_, address);
+            if (net::send_to(socket_, packet.data(), packet.size(), group, mdns_port_be) < 0)
+                listed_at = 0;
         }
     };
 
+    list_again(steady_now_ns());
     for (int round = 0; round < 2 && running_.load(); ++round) {
-        multicast_to_every_interface();
+        std::vector<std::uint32_t> every;
+        for (const auto& net : interfaces)
+            every.push_back(net.address);
+        multicast_on(every);
+        pacing.announced(steady_now_ns());
         pause_while_running(std::chrono::seconds(1));
     }
     auto last_join = std::chrono::steady_clock::now();
@@ -129,25 +162,39 @@ void Advertiser::run() {
             join_groups();
             last_join = std::chrono::steady_clock::now();
         }
-        if (!net::wait_readable(socket_, poll_ms) || !running_.load()) continue;
+        std::int64_t now = steady_now_ns();
+        if (now - listed_at > list_again_ns) list_again(now);
+        multicast_on(pacing.due(now));
+        int wait_ms = poll_ms;
+        if (const std::int64_t due = pacing.next_due(); due != -1)
+            wait_ms = static_cast<int>(std::clamp<std::int64_t>((due - now) / 1'000'000 + 1, 0,
+                                                                poll_ms));
+        if (!net::wait_readable(socket_, wait_ms) || !running_.load()) continue;
         std::uint32_t from = 0;
         std::uint16_t from_port = 0;
         const long size =
             net::receive_from(socket_, datagram.data(), datagram.size(), from, from_port);
         if (size < 12) continue;
+        now = steady_now_ns();
+        // Only the link is answered: a host that could reach this port from afar would
+        // otherwise turn every small query into a larger answer sent wherever it says.
+        if (!is_on_link(interfaces, from)) {
+            if (now - listed_at < relist_for_stranger_ns) continue;
+            list_again(now);
+            if (!is_on_link(interfaces, from)) continue;
+        }
         mdns::Query query;
         if (!mdns::read_query(datagram.data(), static_cast<std::size_t>(size), names, query))
             continue;
         if (from_port == mdns_port_be) {
-            multicast_to_every_interface();
+            multicast_on(pacing.answer(now));
             continue;
         }
-        const auto interfaces = list_interfaces();
-        if (interfaces.empty()) continue;
+        if (interfaces.empty() || !budget.allow(from, now)) continue;
         const NetInterface& chosen = pick_interface_for(interfaces, from);
         const std::string packet =
             mdns::build_response(records, query.id, true, query.first_question, chosen.address);
-        net::send_to(socket_, packet.data(), packet.size(), from, from_port);
+        if (net::send_to(socket_, packet.data(), packet.size(), from, from_port) < 0) listed_at = 0;
     }
 }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <string_view>
 
 namespace ondelle::mdns {
 namespace {
@@ -15,6 +17,7 @@ constexpr std::uint16_t type_any = 255;
 constexpr std::uint16_t class_in = 0x0001;
 constexpr std::uint16_t cache_flush = 0x8000;
 constexpr int max_pointer_depth = 15;
+constexpr std::size_t max_name_bytes = 255;
 
 void put16(std::string& out, std::uint16_t v) {
     out += static_cast<char>(v >> 8);
@@ -53,48 +56,21 @@ void append_record(std::string& out, const std::string& owner, std::uint16_t typ
     out[length_at + 1] = static_cast<char>(length & 0xFF);
 }
 
+// Names of at most 255 bytes, read into a buffer of the reader's own, and no more name bytes
+// in all than the budget: pointers into one long run of labels cannot make a datagram cost
+// much more than a plain one of its size.
 class NameReader {
   public:
-    NameReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    NameReader(const std::uint8_t* data, std::size_t size, std::size_t budget)
+        : data_(data), size_(size), budget_(budget) {}
 
     bool failed() const { return failed_; }
 
-    // Reads a name from pos, which moves past it.
-    std::string read_name(std::size_t& pos, int depth = 0) {
-        std::string name;
-        if (depth > max_pointer_depth) return name;  // ends pointer loops
-        while (pos < size_) {
-            const std::uint8_t length = data_[pos];
-            if (length == 0) {
-                ++pos;
-                break;
-            }
-            if (length >= 0xC0) {
-                if (pos + 1 >= size_) {
-                    failed_ = true;
-                    ++pos;
-                    break;
-                }
-                std::size_t target =
-                    (static_cast<std::size_t>(length & 0x3F) << 8) | data_[pos + 1];
-                pos += 2;
-                const std::string rest = read_name(target, depth + 1);
-                if (!rest.empty()) {
-                    if (!name.empty()) name += '.';
-                    name += rest;
-                }
-                break;
-            }
-            if (pos + 1 + length > size_) {
-                failed_ = true;
-                pos = size_;
-                break;
-            }
-            if (!name.empty()) name += '.';
-            name.append(reinterpret_cast<const char*>(data_ + pos + 1), length);
-            pos += 1 + length;
-        }
-        return name;
+    // Reads a name from pos, which moves past it; valid until the next read.
+    std::string_view read_name(std::size_t& pos) {
+        length_ = 0;
+        read_labels(pos, 0);
+        return {name_, length_};
     }
 
     std::uint16_t read16(std::size_t& pos) {
@@ -111,10 +87,68 @@ class NameReader {
     }
 
   private:
+    void read_labels(std::size_t& pos, int depth) {
+        if (depth > max_pointer_depth) return;  // ends pointer loops
+        while (pos < size_) {
+            const std::uint8_t length = data_[pos];
+            if (length == 0) {
+                ++pos;
+                return;
+            }
+            if (length >= 0xC0) {
+                if (pos + 1 >= size_) {
+                    failed_ = true;
+                    ++pos;
+                    return;
+                }
+                std::size_t target =
+                    (static_cast<std::size_t>(length & 0x3F) << 8) | data_[pos + 1];
+                pos += 2;
+                if (spend(2)) read_labels(target, depth + 1);
+                return;
+            }
+            const std::size_t dot = length_ > 0 ? 1 : 0;
+            if (pos + 1 + length > size_ || length_ + dot + length > max_name_bytes ||
+                !spend(1 + std::size_t(length))) {
+                failed_ = true;
+                pos = size_;
+                return;
+            }
+            if (dot) name_[length_++] = '.';
+            std::memcpy(name_ + length_, data_ + pos + 1, length);
+            length_ += length;
+            pos += 1 + length;
+        }
+    }
+
+    bool spend(std::size_t bytes) {
+        if (bytes > budget_) {
+            budget_ = 0;
+            failed_ = true;
+            return false;
+        }
+        budget_ -= bytes;
+        return true;
+    }
+
     const std::uint8_t* data_;
     std::size_t size_;
+    std::size_t budget_;
     bool failed_ = false;
+    char name_[max_name_bytes];
+    std::size_t length_ = 0;
 };
+
+// Names compare without regard to ASCII case; wanted is lower case already.
+bool same_name(std::string_view name, const std::string& wanted) {
+    if (name.size() != wanted.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if (c != wanted[i]) return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -221,20 +255,21 @@ bool read_query(const std::uint8_t* data, std::size_t size, const Names& names, 
     const std::size_t questions = (static_cast<std::size_t>(data[4]) << 8) | data[5];
     if (questions == 0) return false;
     query.id = static_cast<std::uint16_t>((data[0] << 8) | data[1]);
-    NameReader reader(data, size);
+    // Names as long as the datagram, and a few of full length more through pointers.
+    NameReader reader(data, size, size + 4 * max_name_bytes);
     std::size_t pos = 12;
     bool matched = false;
     for (std::size_t i = 0; i < questions; ++i) {
         const std::size_t start = pos;
-        const std::string name = lowered(reader.read_name(pos));
+        const std::string_view name = reader.read_name(pos);
         const std::uint16_t type = reader.read16(pos);
         reader.read16(pos);  // the class, unicast-response bit included, is not looked at
         if (i == 0)
             query.first_question.assign(reinterpret_cast<const char*>(data + start),
                                         std::min(pos, size) - start);
-        if ((name == names.service_type && (type == type_ptr || type == type_any)) ||
-            name == names.instance ||
-            (name == names.host && (type == type_a || type == type_any))) {
+        if ((same_name(name, names.service_type) && (type == type_ptr || type == type_any)) ||
+            same_name(name, names.instance) ||
+            (same_name(name, names.host) && (type == type_a || type == type_any))) {
             matched = true;
         }
         if (reader.failed()) break;
@@ -262,7 +297,8 @@ bool read_response(const std::uint8_t* data, std::size_t size, const std::string
     const auto count = [&](int at) { return (std::size_t(data[at]) << 8) | data[at + 1]; };
     const std::size_t questions = count(4);
     const std::size_t records = count(6) + count(8) + count(10);
-    NameReader reader(data, size);
+    // A response names every record's owner, most of them through pointers.
+    NameReader reader(data, size, 8 * size + 32 * max_name_bytes);
     std::size_t pos = 12;
     for (std::size_t i = 0; i < questions && !reader.failed(); ++i) {
         reader.read_name(pos);
@@ -279,7 +315,7 @@ bool read_response(const std::uint8_t* data, std::size_t size, const std::string
     };
     std::map<std::string, std::uint32_t> addresses;  // host, lowered, to address
     for (std::size_t i = 0; i < records && !reader.failed() && pos < size; ++i) {
-        const std::string owner = reader.read_name(pos);
+        const std::string owner(reader.read_name(pos));
         const std::uint16_t type = reader.read16(pos);
         reader.read16(pos);
         pos += 4;  // TTL
@@ -288,13 +324,13 @@ bool read_response(const std::uint8_t* data, std::size_t size, const std::string
         const std::size_t end = pos + length;
         if (type == type_ptr && lowered(owner) == lowered(service_type)) {
             std::size_t at = pos;
-            const std::string instance = instance_of(reader.read_name(at));
+            const std::string instance = instance_of(std::string(reader.read_name(at)));
             if (!instance.empty()) found[instance].instance = instance;
         } else if (type == type_srv && length >= 7) {
             const std::string instance = instance_of(owner);
             std::size_t at = pos + 4;
             const std::uint16_t port = reader.read16(at);
-            const std::string host = reader.read_name(at);
+            const std::string host(reader.read_name(at));
             if (!instance.empty()) {
                 Instance& entry = found[instance];
                 entry.instance = instance;

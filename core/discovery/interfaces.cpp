@@ -1,5 +1,7 @@
-// What both platforms share: the fallback and the choice of interface for a peer.
+// What both platforms share: the fallback, the choice of interface for a peer and the link.
 #include "discovery/interfaces.h"
+
+#include <cstring>
 
 #include "support/socket.h"
 
@@ -20,6 +22,17 @@ const NetInterface& pick_interface_for(const std::vector<NetInterface>& list, st
         if (entry.mask != 0 && ((entry.address ^ peer) & entry.mask) == 0) choice = &entry;
     }
     return *choice;
+}
+
+bool is_on_link(const std::vector<NetInterface>& list, std::uint32_t source) {
+    std::uint8_t bytes[4];
+    std::memcpy(bytes, &source, 4);
+    if (bytes[0] == 127 || (bytes[0] == 169 && bytes[1] == 254)) return true;
+    for (const auto& entry : list) {
+        if (entry.address == source) return true;
+        if (entry.mask != 0 && ((entry.address ^ source) & entry.mask) == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace ondelle

@@ -1,5 +1,5 @@
 // The host's usable IPv4 interfaces, asked afresh on every call: where to join the mDNS
-// group, where to announce, and which own address to give a peer.
+// group, where to announce, which own address to give a peer, and who is on the link.
 #pragma once
 
 #include <cstdint>
@@ -27,5 +27,9 @@ std::vector<NetInterface> list_interfaces();
 
 // The last entry whose subnet holds peer (network order), else the first; list not empty.
 const NetInterface& pick_interface_for(const std::vector<NetInterface>& list, std::uint32_t peer);
+
+// True when source (network order) is on the local link: this host (its loopback or one of
+// the listed addresses), the link-local range 169.254/16, or the subnet of a listed entry.
+bool is_on_link(const std::vector<NetInterface>& list, std::uint32_t source);
 
 }  // namespace ondelle

@@ -24,13 +24,16 @@ using test::Fd;
 // see multicast answers, or a one-shot querier on a port of its own.
 class Listener {
   public:
-    explicit Listener(bool group_member) : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    // source: the address a one-shot querier sends from (any of the namespace's by default).
+    explicit Listener(bool group_member, const char* source = nullptr)
+        : fd_(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
         const int on = 1;
         ::setsockopt(fd_.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
         ::setsockopt(fd_.get(), SOL_SOCKET, SO_REUSEPORT, &on, sizeof on);
         sockaddr_in address{};
         address.sin_family = AF_INET;
         address.sin_port = htons(group_member ? 5353 : 0);
+        if (source) inet_pton(AF_INET, source, &address.sin_addr);
         ::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address);
         ip_mreq request{};
         inet_pton(AF_INET, "224.0.0.251", &request.imr_multiaddr);
@@ -41,11 +44,12 @@ class Listener {
                      sizeof request.imr_interface);
     }
 
-    void send_query(const std::string& datagram) {
+    // To the group, or straight to the responder's address.
+    void send_query(const std::string& datagram, const char* to_address = "224.0.0.251") {
         sockaddr_in to{};
         to.sin_family = AF_INET;
         to.sin_port = htons(5353);
-        inet_pton(AF_INET, "224.0.0.251", &to.sin_addr);
+        inet_pton(AF_INET, to_address, &to.sin_addr);
         ::sendto(fd_.get(), datagram.data(), datagram.size(), 0, reinterpret_cast<sockaddr*>(&to),
                  sizeof to);
     }
@@ -158,6 +162,60 @@ TEST_F(AdvertiserTest, BadDatagramsAreIgnoredAndTheResponderKeepsAnswering) {
     auto reply = one_shot.next_response("Sturdy", 2s);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->id, 9);
+}
+
+// A link full of queriers gets one multicast answer a second, however many ask in it.
+TEST_F(AdvertiserTest, TenQueriesInASecondGetOneAnswerNowAndOneWhenTheSecondIsOver) {
+    Listener group(true);
+    Advertiser advertiser;
+    std::string error;
+    ASSERT_TRUE(advertiser.start("Paced", 4725, txt, error)) << error;
+    ASSERT_TRUE(group.next_response("Paced", 2s));
+    ASSERT_TRUE(group.next_response("Paced", 2s));
+    std::this_thread::sleep_for(1100ms);  // past the announcements
+
+    const std::string query = test::dns_query(0, "_ondelle._tcp.local", 12);
+    const auto began = std::chrono::steady_clock::now();
+    group.send_query(query);
+    ASSERT_TRUE(group.next_response("Paced", 300ms)) << "the first query is answered at once";
+    for (int i = 1; i < 10; ++i) {
+        std::this_thread::sleep_for(80ms);
+        group.send_query(query);
+    }
+    ASSERT_TRUE(group.next_response("Paced", 1500ms));
+    EXPECT_GE(std::chrono::steady_clock::now() - began, 950ms);
+    EXPECT_FALSE(group.next_response("Paced", 1500ms)) << "one owed answer, not nine";
+}
+
+TEST_F(AdvertiserTest, OneShotQueriesAreAnsweredAtOnceAFewASecondFromOneAddress) {
+    Listener one_shot(false);
+    Advertiser advertiser;
+    std::string error;
+    ASSERT_TRUE(advertiser.start("Budget", 4726, txt, error)) << error;
+    std::this_thread::sleep_for(2100ms);
+    for (int i = 0; i < 20; ++i)
+        one_shot.send_query(test::dns_query(std::uint16_t(i), "_ondelle._tcp.local", 12));
+    int replies = 0;
+    while (one_shot.next_response("Budget", 300ms))
+        ++replies;
+    EXPECT_GE(replies, 1);
+    EXPECT_LE(replies, 4);
+}
+
+// 192.0.2.1 sits on the namespace's loopback, on no subnet the responder serves: it stands
+// for a host off the link.
+TEST_F(AdvertiserTest, QueriesFromOffTheLinkGetNothing) {
+    Listener stranger(false, "192.0.2.1");
+    Listener neighbour(false, "10.77.0.1");
+    Advertiser advertiser;
+    std::string error;
+    ASSERT_TRUE(advertiser.start("Local", 4727, txt, error)) << error;
+    std::this_thread::sleep_for(2100ms);
+    const std::string query = test::dns_query(5, "_ondelle._tcp.local", 12);
+    stranger.send_query(query, "10.77.0.1");
+    EXPECT_FALSE(stranger.next_response("Local", 1500ms));
+    neighbour.send_query(query, "10.77.0.1");
+    EXPECT_TRUE(neighbour.next_response("Local", 1s));
 }
 
 TEST_F(AdvertiserTest, ASecondStartReplacesTheRun) {

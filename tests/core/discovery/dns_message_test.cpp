@@ -149,6 +149,40 @@ std::string with_flags(std::string d, char high) {
 
 const std::string header_one = std::string("\x00\x07\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00", 12);
 
+// A query of `pointers` questions that each point into a run of long labels after the
+// questions, then one that points at this responder's service type: reading names is
+// bounded in all, so the datagram is given up before its last question.
+std::string pointer_bomb(int pointers) {
+    std::string d = header_one;
+    const int questions = pointers + 1;
+    d[4] = static_cast<char>(questions >> 8);
+    d[5] = static_cast<char>(questions & 0xFF);
+    std::string run;
+    for (int i = 0; i < 69; ++i)
+        run += '\x3F' + std::string(63, 'a');
+    const std::size_t run_at = 12 + std::size_t(questions) * 6;
+    const std::size_t tail_at = run_at + run.size() - 3 * 64;  // three labels before its end
+    const std::size_t type_at = run_at + run.size() + 1;
+    const auto pointer_question = [](std::size_t to) {
+        return std::string{char(0xC0 | (to >> 8)), char(to & 0xFF), 0, 12, 0, 1};
+    };
+    for (int i = 0; i < pointers; ++i)
+        d += pointer_question(tail_at);
+    d += pointer_question(type_at);
+    return d + run + std::string(1, '\0') + wire("_ondelle._tcp.local");
+}
+
+// Thirty questions for another service, each a pointer to the first, then this one's.
+std::string many_compressed_questions() {
+    std::string d = header_one;
+    d[5] = 31;
+    d += wire("_http._tcp.local") + std::string("\x00\x0c\x00\x01", 4);
+    for (int i = 0; i < 29; ++i)
+        d += std::string("\xC0\x0C\x00\x0c\x00\x01", 6);
+    d += std::string("\x08_ondelle\xC0\x12\x00\x0c\x00\x01", 15);
+    return d;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Datagrams, MdnsQueries,
     testing::Values(
@@ -183,7 +217,15 @@ INSTANTIATE_TEST_SUITE_P(
                       d += std::string("\x08_ondelle\xC0\x12\x00\x0c\x00\x01", 15);
                       return d;
                   }(),
-                  true}),
+                  true},
+        QueryCase{"LongerThanAnyName",
+                  dns_query(1, std::string(60, 'x') + "." + std::string(60, 'x') + "." +
+                                   std::string(60, 'x') + "." + std::string(60, 'x') +
+                                   "._ondelle._tcp.local",
+                            12),
+                  false},
+        QueryCase{"ManyCompressedQuestions", many_compressed_questions(), true},
+        QueryCase{"PointerBomb", pointer_bomb(750), false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(MdnsQueries, KeepsTheFirstQuestionAndTheId) {
