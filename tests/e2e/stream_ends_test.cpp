@@ -19,6 +19,10 @@ struct Output {
     bool direct;
 };
 
+void PrintTo(const Output& output, std::ostream* os) {
+    *os << output.name;
+}
+
 // One program on an output that plays 16-bit samples as they come, so that what it captured
 // is the wire audio itself.
 class StreamEnds : public testing::TestWithParam<Output> {
