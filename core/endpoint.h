@@ -245,6 +245,8 @@ class Endpoint {
     void serve_connection(std::shared_ptr<Conn> conn);
     void player_main();
     void status_main();
+    // Sends the "ended" messages to the sender and logs each; no lock held.
+    void tell_ended(Conn& to, const std::vector<Json>& ended);
     // The player's steps; each is entered and left with the lock held.
     void discard(std::unique_lock<std::mutex>& lock);
     void lose_output(std::unique_lock<std::mutex>& lock);

@@ -116,9 +116,13 @@ std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) 
         if (!asio_->armed && !asio_->paused && !arm()) return 0;
         WaitForSingleObject(asio_->data_event, 50);
         if (asio_->lost) return 0;
-        if (asio_->armed && !asio_->paused &&
-            GetTickCount64() - asio_->last_callback.load() >= stall_ms) {
-            log_line(program_name, "the driver stopped asking for audio (DAC unplugged or off?)");
+        const std::uint64_t last_callback = asio_->last_callback.load();
+        if (asio_->armed && !asio_->paused && GetTickCount64() - last_callback >= stall_ms) {
+            // Said once a stall: every later write gives up at once until the driver calls
+            // back again.
+            if (last_callback != stall_said_at_)
+                log_line(program_name, "the driver stopped asking for audio (DAC unplugged or off?)");
+            stall_said_at_ = last_callback;
             return 0;
         }
         if (!is_open_) return 0;

@@ -47,6 +47,7 @@ class DirectSink final : public Sink {
     Format format_;
     ByteVector scratch_;
     bool dsd_ = false;
+    std::uint64_t stall_said_at_ = 0;  // the driver's last call when the stall was said
     std::atomic<bool> is_open_{false};
 };
 

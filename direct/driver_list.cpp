@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "support/text.h"
+#include "win/name_match.h"
 
 namespace ondelle {
 
@@ -55,13 +56,11 @@ std::optional<std::vector<DriverEntry>> registered_drivers() {
 
 const DriverEntry* choose_driver(const std::vector<DriverEntry>& drivers, const std::string& name) {
     if (name.empty()) return nullptr;
-    const DriverEntry* exact = nullptr;
+    std::vector<std::string> names;
     for (const auto& entry : drivers)
-        if (entry.name == name) exact = &entry;
-    if (exact) return exact;
-    for (const auto& entry : drivers)
-        if (entry.name.find(name) != std::string::npos) return &entry;
-    return nullptr;
+        names.push_back(entry.name);
+    const auto chosen = choose_by_name(names, name);
+    return chosen ? &drivers[*chosen] : nullptr;
 }
 
 std::string dsd_rate_name(std::int32_t rate) {

@@ -14,8 +14,8 @@ namespace ondelle {
 // identifier that parses; nullopt when the key cannot be opened.
 std::optional<std::vector<DriverEntry>> registered_drivers();
 
-// The last entry named exactly name, else the first whose name contains it; none for an
-// empty name.
+// The entry named exactly name, else the first whose name contains it, else the first that
+// contains it in another case; none for an empty name.
 const DriverEntry* choose_driver(const std::vector<DriverEntry>& drivers, const std::string& name);
 
 // "DSD64", "DSD128", ...: the rate over 44100, or over 48000 when it is no multiple of 44100.

@@ -22,6 +22,8 @@
 namespace ondelle {
 namespace {
 
+using direct::Options;
+
 constexpr const char* no_drivers = "No ASIO drivers are installed (HKLM\\SOFTWARE\\ASIO).";
 
 // Publishes asio to the driver's callbacks for as long as it lives.
@@ -86,9 +88,9 @@ EndpointSettings make_settings(const Options& options, const std::string& driver
             settings.bits = {16};
     }
     // A gain applied to DSD would corrupt it: in the software kind none is offered.
-    if (!options.software_volume) settings.dsd_rates = caps.dsd_rates;
-    settings.volume_kind = options.software_volume ? "software" : "fixed";
-    settings.volume = options.software_volume ? SoftwareVolume::initial_level : 100;
+    if (!options.software_volume()) settings.dsd_rates = caps.dsd_rates;
+    settings.volume_kind = options.software_volume() ? "software" : "fixed";
+    settings.volume = options.software_volume() ? SoftwareVolume::initial_level : 100;
     return settings;
 }
 
@@ -96,7 +98,7 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
     DirectSink sink(&asio, caps);
     auto endpoint = std::make_unique<Endpoint>(make_settings(options, asio.name(), caps), &sink);
     std::unique_ptr<SoftwareVolume> volume;
-    if (options.software_volume) {
+    if (options.software_volume()) {
         volume = std::make_unique<SoftwareVolume>(asio);
         endpoint->on_volume = [&volume, endpoint = endpoint.get()](std::int32_t level, bool muted) {
             volume->apply(*endpoint, level, muted);
@@ -121,7 +123,7 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
     } else {
         steps.banner = [name = endpoint->settings.name, &options](int port) {
             return "Ondelle endpoint \"" + name + "\" on port " + std::to_string(port) +
-                   " (volume " + (options.software_volume ? "software" : "fixed") + ")\n";
+                   " (volume " + (options.software_volume() ? "software" : "fixed") + ")\n";
         };
     }
     const auto forget_endpoint = [&asio] {
@@ -144,6 +146,11 @@ int run_program(const Options& options) {
     const auto drivers = registered_drivers();
     if (options.list) return list_drivers(drivers, options);
     const DriverEntry* entry = drivers ? choose_driver(*drivers, options.driver) : nullptr;
+    if (!entry && options.driver.empty() && drivers && drivers->size() == 1) {
+        entry = &drivers->front();
+        log_line(program_name, "no --driver given: serving the one driver installed, \"" +
+                                   entry->name + "\"");
+    }
     if (!entry) {
         log_line(program_name, "no ASIO driver \"" + options.driver + "\" (Ondelle-Direct --list)");
         return 1;
@@ -183,11 +190,10 @@ int run_program(const Options& options) {
 
 int main(int argc, char** argv) {
     using namespace ondelle;
-    Options options;
-    if (!parse_options(utf8_arguments(argc, argv), options)) {
-        std::fputs(usage_text, stderr);
-        return 2;
-    }
+    direct::Options options;
+    if (const auto code = answer_command_line(direct::command_line(options),
+                                              utf8_arguments(argc, argv)))
+        return *code;
     SetConsoleOutputCP(CP_UTF8);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
     return run_program(options);

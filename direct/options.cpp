@@ -1,10 +1,10 @@
-// Options are matched exactly; a value option takes the next argument whatever it is, or an
-// empty value in last position; numbers read as atoi reads them.
+// Ondelle-Direct's command line: its usage text, its table of options and the defaults that
+// depend on the mode.
 #include "options.h"
 
-#include <cstdlib>
+#include "program_name.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 const char* const usage_text =
     "usage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] [--buffer MS] "
@@ -21,37 +21,35 @@ std::int32_t Options::effective_buffer_ms() const {
     return local ? 500 : 2000;
 }
 
-bool parse_options(const std::vector<std::string>& arguments, Options& options) {
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& option = arguments[i];
-        const auto value = [&]() -> std::string {
-            return i + 1 < arguments.size() ? arguments[++i] : std::string();
-        };
-        if (option == "--list") {
-            options.list = true;
-        } else if (option == "--driver") {
-            options.driver = value();
-        } else if (option == "--name") {
-            options.name = value();
-        } else if (option == "--port") {
-            options.port = std::atoi(value().c_str());
-        } else if (option == "--buffer") {
-            options.buffer_ms = std::atoi(value().c_str());
-        } else if (option == "--volume") {
-            options.software_volume = value() == "software";
-        } else if (option == "--any-address") {
-            options.any_address = true;
-        } else if (option == "--local") {
-            options.local = true;
-        } else if (option == "--panel") {
-            options.panel = true;
-        } else if (option == "--no-output-ready") {
-            options.no_output_ready = true;
-        } else {
-            return false;
-        }
-    }
-    return true;
+CommandLine command_line(Options& o) {
+    CommandLine line;
+    line.program = program_name;
+    line.usage = usage_text;
+    line.options = {
+        switch_option("--list", "list every ASIO driver with what it plays, and exit", o.list),
+        text_option("--driver", "NAME",
+                    "play to the ASIO driver of that name (else the first whose name contains "
+                    "it, in that case or any)",
+                    "the only one installed", o.driver),
+        text_option("--name", "S", "the name senders see", "computer \xc2\xb7 driver", o.name),
+        number_option("--port", "N", "the TCP port to serve", "4720; any free one with --local",
+                      0, 65535, o.port),
+        number_option("--buffer", "MS", "how much audio a sender may buffer here, 0 for the default",
+                      "2000; 500 with --local", 0, 60000, o.buffer_ms),
+        choice_option("--volume", {"fixed", "software"},
+                      "leave the volume to the DAC, or apply it here (dithered; no DSD then)",
+                      "fixed", o.volume),
+        switch_option("--any-address", "take senders from any address, not only private ones",
+                      o.any_address),
+        switch_option("--local",
+                      "serve 127.0.0.1 only, print \"port N\", stop when standard input closes",
+                      o.local),
+        switch_option("--panel", "open the driver's settings window, and exit once it is closed",
+                      o.panel),
+        switch_option("--no-output-ready", "never tell the driver its output is ready early",
+                      o.no_output_ready),
+    };
+    return line;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

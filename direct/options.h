@@ -5,20 +5,23 @@
 #include <string>
 #include <vector>
 
-namespace ondelle {
+#include "support/command_line.h"
+
+namespace ondelle::direct {
 
 struct Options {
     bool list = false;
     std::string driver;
     std::string name;
-    int port = -1;      // negative: the default
-    int buffer_ms = 0;  // 0 or less: the default
-    bool software_volume = false;
+    int port = -1;      // not given: the default of the mode
+    int buffer_ms = 0;  // 0: the default of the mode
+    std::string volume = "fixed";
     bool any_address = false;
     bool local = false;
     bool panel = false;
     bool no_output_ready = false;
 
+    bool software_volume() const { return volume == "software"; }
     // The port and buffer once the defaults of the mode are applied.
     int effective_port() const;
     std::int32_t effective_buffer_ms() const;
@@ -26,7 +29,7 @@ struct Options {
 
 extern const char* const usage_text;
 
-// arguments[0] is the program. False on an unknown argument (parsing stops there).
-bool parse_options(const std::vector<std::string>& arguments, Options& options);
+// The table of options, storing what is parsed into options (which must outlive it).
+CommandLine command_line(Options& options);
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

@@ -158,8 +158,11 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     using namespace ondelle::send;
     Options options;
-    if (!parse_options(ondelle::utf8_arguments(argc, argv), options)) {
-        std::fputs(usage_text, stderr);
+    if (const auto code =
+            ondelle::answer_command_line(command_line(options), ondelle::utf8_arguments(argc, argv)))
+        return *code;
+    if (const std::string line = missing(options); !line.empty()) {
+        std::fputs((line + "\n" + usage_text).c_str(), stderr);
         return usage;
     }
     return run(options);

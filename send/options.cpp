@@ -1,7 +1,5 @@
-// The command line of ondelle-send and its usage text.
+// The command line of ondelle-send: its usage text and its table of options.
 #include "options.h"
-
-#include <cstdlib>
 
 namespace ondelle::send {
 
@@ -9,27 +7,28 @@ const char* const usage_text =
     "usage: ondelle-send --list\n"
     "       ondelle-send [--to NAME|HOST[:PORT]] [--volume N] FILE...\n";
 
-bool parse_options(const std::vector<std::string>& arguments, Options& options) {
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        const bool has_value = i + 1 < arguments.size();
-        if (argument == "--list") {
-            options.list = true;
-        } else if (argument == "--to" && has_value) {
-            options.to = arguments[++i];
-        } else if (argument == "--volume" && has_value) {
-            const std::string& text = arguments[++i];
-            char* end = nullptr;
-            const long volume = std::strtol(text.c_str(), &end, 10);
-            if (text.empty() || *end != '\0' || volume < 0 || volume > 100) return false;
-            options.volume = static_cast<int>(volume);
-        } else if (argument.size() > 1 && argument[0] == '-') {
-            return false;
-        } else {
-            options.files.push_back(argument);
-        }
-    }
-    return options.list ? options.files.empty() : !options.files.empty();
+CommandLine command_line(Options& o) {
+    CommandLine line;
+    line.program = "ondelle-send";
+    line.usage = usage_text;
+    line.options = {
+        switch_option("--list", "list the endpoints on the network with what they play, and exit",
+                      o.list),
+        text_option("--to", "NAME|HOST[:PORT]",
+                    "play to the endpoint of that name, or at that address (port 4720 unless "
+                    "given)",
+                    "the only endpoint found", o.to),
+        number_option("--volume", "N", "set the endpoint's volume before playing", "unchanged",
+                      0, 100, o.volume),
+    };
+    line.operand = [&o](const std::string& file) { o.files.push_back(file); };
+    return line;
+}
+
+std::string missing(const Options& options) {
+    if (options.list && !options.files.empty()) return "ondelle-send: --list takes no file";
+    if (!options.list && options.files.empty()) return "ondelle-send: no file to play";
+    return {};
 }
 
 }  // namespace ondelle::send

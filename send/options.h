@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "support/command_line.h"
+
 namespace ondelle::send {
 
 extern const char* const usage_text;
@@ -15,8 +17,11 @@ struct Options {
     std::vector<std::string> files;
 };
 
-// False on a usage error: an unknown option, a missing value, a volume outside 0 to 100, or
-// no file without --list.
-bool parse_options(const std::vector<std::string>& arguments, Options& options);
+// The table of options, storing what is parsed into options (which must outlive it).
+CommandLine command_line(Options& options);
+
+// What the parsed options lack as a whole: "" when they are complete, else the line to print
+// before the usage text (files and --list go apart; without --list, a file is needed).
+std::string missing(const Options& options);
 
 }  // namespace ondelle::send

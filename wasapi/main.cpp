@@ -18,6 +18,7 @@
 #include "win/com_ptr.h"
 #include "win/com_thread.h"
 #include "win/log_line.h"
+#include "win/name_match.h"
 #include "win/serve.h"
 #include "win/task_memory.h"
 #include "windows_volume.h"
@@ -25,27 +26,31 @@
 namespace ondelle {
 namespace {
 
+using wasapi::Options;
+
 // Walks the active render devices, listing each with what it plays under --list; returns the
-// first whose friendly name contains the --device text, when that is not empty.
+// one the --device text chooses (win/name_match.h), when that is not empty.
 ComPtr<IMMDevice> walk_devices(IMMDeviceEnumerator* enumerator, const Options& options) {
-    ComPtr<IMMDevice> chosen;
+    std::vector<ComPtr<IMMDevice>> walked;
+    std::vector<std::string> names;
     ComPtr<IMMDeviceCollection> devices;
     UINT count = 0;
     if (FAILED(enumerator->EnumAudioEndpoints(eRender, DEVICE_STATE_ACTIVE, devices.put())) ||
         !devices || FAILED(devices->GetCount(&count)))
-        return chosen;
+        return {};
     for (UINT i = 0; i < count; ++i) {
         ComPtr<IMMDevice> device;
         if (FAILED(devices->Item(i, device.put())) || !device) continue;
-        const std::string name = friendly_name(device.get());
+        names.push_back(friendly_name(device.get()));
         if (options.list) {
-            std::printf("%s\n", name.c_str());
+            std::printf("%s\n", names.back().c_str());
             print_caps(probe_exclusive(device.get(), options.dop));
         }
-        if (!chosen && !options.device.empty() && name.find(options.device) != std::string::npos)
-            chosen = std::move(device);
+        walked.push_back(std::move(device));
     }
-    return chosen;
+    if (options.device.empty()) return {};
+    const auto chosen = choose_by_name(names, options.device);
+    return chosen ? std::move(walked[*chosen]) : ComPtr<IMMDevice>{};
 }
 
 // The device --device names, or the default one without --device; empty (and said on
@@ -185,11 +190,10 @@ int run_program(const Options& options) {
 
 int main(int argc, char** argv) {
     using namespace ondelle;
-    Options options;
-    if (!parse_options(utf8_arguments(argc, argv), options)) {
-        std::fputs(usage_text, stderr);
-        return 2;
-    }
+    wasapi::Options options;
+    if (const auto code = answer_command_line(wasapi::command_line(options),
+                                              utf8_arguments(argc, argv)))
+        return *code;
     SetConsoleOutputCP(CP_UTF8);
     if (!options.log.empty()) redirect_errors_to_log(options.log, options.device, options.port);
     std::setvbuf(stderr, nullptr, _IONBF, 0);

@@ -1,54 +1,56 @@
-// The command line of ondelle-wasapi and its usage text.
+// The command line of ondelle-wasapi: its usage text and its table of options.
 #include "options.h"
 
-#include <cstdlib>
+#include "program_name.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
+namespace {
+
+constexpr int max_ms = 60000;
+
+}  // namespace
 
 const char* const usage_text =
     "usage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] [--buffer MS] "
     "[--away-buffer MS] [--away-burst MS] [--flac all|forwarded] [--local-sender ID] "
     "[--follow-system] [--mix] [--any-address] [--log FILE] [--list]\n";
 
-bool parse_options(const std::vector<std::string>& arguments, Options& options) {
-    for (std::size_t i = 1; i < arguments.size(); ++i) {
-        const std::string& option = arguments[i];
-        // A value option takes the next argument whatever it is; in last place, nothing.
-        const auto value = [&]() -> std::string {
-            return i + 1 < arguments.size() ? arguments[++i] : std::string();
-        };
-        if (option == "--device")
-            options.device = value();
-        else if (option == "--name")
-            options.name = value();
-        else if (option == "--port")
-            options.port = std::atoi(value().c_str());
-        else if (option == "--dop")
-            options.dop = true;
-        else if (option == "--buffer")
-            options.buffer_ms = std::atoi(value().c_str());
-        else if (option == "--away-buffer")
-            options.away_buffer_ms = std::atoi(value().c_str());
-        else if (option == "--away-burst")
-            options.away_burst_ms = std::atoi(value().c_str());
-        else if (option == "--flac")
-            options.flac = value();
-        else if (option == "--local-sender")
-            options.local_sender = value();
-        else if (option == "--follow-system")
-            options.follow_system = true;
-        else if (option == "--mix")
-            options.mix = true;
-        else if (option == "--any-address")
-            options.any_address = true;
-        else if (option == "--log")
-            options.log = value();
-        else if (option == "--list")
-            options.list = true;
-        else
-            return false;
-    }
-    return true;
+CommandLine command_line(Options& o) {
+    CommandLine line;
+    line.program = program_name;
+    line.usage = usage_text;
+    line.options = {
+        text_option("--device", "NAME",
+                    "play to the render device of that name (else the first whose name "
+                    "contains it, in that case or any)",
+                    "the default device", o.device),
+        text_option("--name", "S", "the name senders see", "computer \xc2\xb7 device", o.name),
+        number_option("--port", "N", "the TCP port to serve", "4720", 0, 65535, o.port),
+        switch_option("--dop", "also offer DSD, carried as DoP", o.dop),
+        number_option("--buffer", "MS", "how much audio a sender may buffer here", "2000", 0,
+                      max_ms, o.buffer_ms),
+        number_option("--away-buffer", "MS",
+                      "the buffer of a sender relayed over loopback from afar (0: as any other)",
+                      "0", 0, max_ms, o.away_buffer_ms),
+        number_option("--away-burst", "MS", "how far such a sender may send ahead", "0", 0,
+                      max_ms, o.away_burst_ms),
+        choice_option("--flac", {"all", "forwarded"},
+                      "take FLAC streams from every sender, or only from relayed ones", "none",
+                      o.flac),
+        text_option("--local-sender", "ID", "the one sender on this PC that is not relayed", "",
+                    o.local_sender),
+        switch_option("--follow-system",
+                      "without a hardware volume, apply the Windows volume here", o.follow_system),
+        switch_option("--mix", "play through the Windows mixer instead of exclusive mode",
+                      o.mix),
+        switch_option("--any-address", "take senders from any address, not only private ones",
+                      o.any_address),
+        text_option("--log", "FILE", "write diagnostics to FILE instead of the console", "",
+                    o.log),
+        switch_option("--list", "list every render device with what it plays, and exit",
+                      o.list),
+    };
+    return line;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
-namespace ondelle {
+#include "support/command_line.h"
+
+namespace ondelle::wasapi {
 
 struct Options {
     std::string device;
@@ -25,7 +27,7 @@ struct Options {
 
 extern const char* const usage_text;
 
-// arguments[0] is the program. False at the first argument that is no option.
-bool parse_options(const std::vector<std::string>& arguments, Options& options);
+// The table of options, storing what is parsed into options (which must outlive it).
+CommandLine command_line(Options& options);
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

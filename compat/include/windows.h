@@ -113,9 +113,23 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
 
 // The runtime library's wide and 64-bit time calls.
 using __time64_t = std::int64_t;
+FILE* _wfopen(const wchar_t* path, const wchar_t* mode);
 FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream);
 __time64_t _time64(__time64_t* out);
 char* _ctime64(const __time64_t* time);
+
+// The local time, to the millisecond.
+struct SYSTEMTIME {
+    WORD wYear;
+    WORD wMonth;
+    WORD wDayOfWeek;
+    WORD wDay;
+    WORD wHour;
+    WORD wMinute;
+    WORD wSecond;
+    WORD wMilliseconds;
+};
+void GetLocalTime(SYSTEMTIME* time);
 
 // Threads, the process and its standard input.
 #define STD_INPUT_HANDLE ((DWORD)-10)

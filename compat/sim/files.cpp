@@ -24,6 +24,11 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
     return TRUE;
 }
 
+FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
+    if (!path || !mode) return nullptr;
+    return std::fopen(ondelle::to_utf8(path).c_str(), ondelle::to_utf8(mode).c_str());
+}
+
 FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream) {
     if (!path || !mode) return nullptr;
     return std::freopen(ondelle::to_utf8(path).c_str(), ondelle::to_utf8(mode).c_str(), stream);

@@ -1,4 +1,4 @@
-// Sleeping and the clocks: Sleep, GetTickCount64 and the runtime's 64-bit time calls.
+// Sleeping and the clocks: Sleep, GetTickCount64, GetLocalTime and the runtime's 64-bit time calls.
 #include <windows.h>
 
 #include <chrono>
@@ -25,4 +25,24 @@ char* _ctime64(const __time64_t* time) {
     if (!time) return nullptr;
     const std::time_t t = std::time_t(*time);
     return std::ctime(&t);
+}
+
+void GetLocalTime(SYSTEMTIME* out) {
+    if (!out) return;
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
+                        now.time_since_epoch())
+                        .count() %
+                    1000;
+    out->wYear = WORD(local.tm_year + 1900);
+    out->wMonth = WORD(local.tm_mon + 1);
+    out->wDayOfWeek = WORD(local.tm_wday);
+    out->wDay = WORD(local.tm_mday);
+    out->wHour = WORD(local.tm_hour);
+    out->wMinute = WORD(local.tm_min);
+    out->wSecond = WORD(local.tm_sec);
+    out->wMilliseconds = WORD(ms);
 }

@@ -41,6 +41,13 @@ void Endpoint::set_wireless_statistics(std::string path) {
     wireless_statistics_ = std::move(path);
 }
 
+void Endpoint::tell_ended(Conn& to, const std::vector<Json>& ended) {
+    for (const auto& message : ended) {
+        to.send_json(message);
+        log("stream " + dump_json(message.get("stream")) + " ended");
+    }
+}
+
 void Endpoint::status_main() {
     std::uint64_t counter = 0;
     std::vector<Json> ended;
@@ -72,8 +79,7 @@ void Endpoint::status_main() {
         if (!ended.empty()) cond.notify_all();  // the player may wait for room in the record
         if (!reporting) {
             lock.unlock();
-            for (const auto& message : ended)
-                to->send_json(message);
+            tell_ended(*to, ended);
             continue;
         }
         const TrackMark* current = &marks.front();
@@ -109,8 +115,7 @@ void Endpoint::status_main() {
             status.set("network", std::move(network));
         }
         lock.unlock();
-        for (const auto& message : ended)
-            to->send_json(message);
+        tell_ended(*to, ended);
         to->send_json(status);
     }
 }

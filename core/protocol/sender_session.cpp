@@ -62,10 +62,12 @@ class SenderSession {
 
     void take_over() {
         std::shared_ptr<Conn> previous;
+        std::string previous_name;
         std::shared_ptr<Conn> displaced_remote;
         {
             std::lock_guard lock(endpoint_.mutex);
             previous = std::exchange(endpoint_.sender, conn_);
+            previous_name = endpoint_.sender_name;
             endpoint_.drop_art();
             if (endpoint_.remote && endpoint_.remote->sender_id != conn_->sender_id) {
                 displaced_remote = endpoint_.remote;
@@ -85,6 +87,8 @@ class SenderSession {
         if (displaced_remote) send_stopped_notice(*displaced_remote, name_);
         endpoint_.broadcast_capabilities();
         endpoint_.log("sender: " + name_);
+        if (previous && previous != conn_)
+            endpoint_.log("sender " + previous_name + " taken over by " + name_);
     }
 
     bool on_control(const Json& message) {
@@ -296,7 +300,10 @@ class SenderSession {
                 endpoint_.forget_owed_ends();
             }
         }
-        if (was_sender) endpoint_.broadcast_capabilities();
+        if (was_sender) {
+            endpoint_.broadcast_capabilities();
+            endpoint_.log("sender left: " + name_);
+        }
         conn_->close();
     }
 

@@ -143,20 +143,36 @@ TEST(DirectCommandLine, ListsEveryDriverWithWhatItPlaysOrWhyNot) {
 
 TEST(DirectCommandLine, UsageAndNoDriver) {
     for (const std::vector<std::string>& arguments :
-         {std::vector<std::string>{"--drivers"}, {"--list", "--volume", "software", "-h"}}) {
+         {std::vector<std::string>{"--drivers"}, {"--list", "--volume", "software", "-v"}}) {
         const Finished run = run_executable(direct, arguments);
         EXPECT_EQ(run.code, 2);
         EXPECT_EQ(run.err,
-                  "usage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] "
-                  "[--buffer MS] [--volume fixed|software]\n"
-                  "                   [--any-address] [--local] [--panel]\n");
+                  "Ondelle-Direct: unknown option " + arguments.back() +
+                      "\nusage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] "
+                      "[--buffer MS] [--volume fixed|software]\n"
+                      "                   [--any-address] [--local] [--panel]\n");
     }
-    const Finished nothing = run_executable(direct, {});
+    const std::string two = machine_json({driver_json("One", ""), driver_json("Two", "")});
+    const Finished nothing = run_executable(direct, {}, two);
     EXPECT_EQ(nothing.code, 1);
     EXPECT_EQ(nothing.err, "Ondelle-Direct: no ASIO driver \"\" (Ondelle-Direct --list)\n");
     const Finished missing = run_executable(direct, {"--driver", "Nope"}, R"({"asio_key":false})");
     EXPECT_EQ(missing.code, 1);
     EXPECT_EQ(missing.err, "Ondelle-Direct: no ASIO driver \"Nope\" (Ondelle-Direct --list)\n");
+}
+
+// With one driver installed, naming it is not needed.
+TEST(DirectCommandLine, TheOnlyDriverServesWithoutItsName) {
+    TempDir dir;
+    Program program(dir, direct, {"--local"}, machine_json({driver_json("Only DAC", "")}), true);
+    ASSERT_TRUE(program.wait_for_out("port ")) << program.err();
+    EXPECT_EQ(program.err().rfind("Ondelle-Direct: no --driver given: serving the one driver "
+                                  "installed, \"Only DAC\"\n",
+                                  0),
+              0u)
+        << program.err();
+    program.close_input();
+    EXPECT_EQ(program.wait_exit(), 0);
 }
 
 struct ChoiceCase {
@@ -168,7 +184,7 @@ struct ChoiceCase {
 class DirectDriverChoice : public testing::TestWithParam<ChoiceCase> {};
 
 // Every driver refuses to start with its own name, so the choice shows without serving.
-TEST_P(DirectDriverChoice, PrefersTheExactNameThenTheFirstThatContainsIt) {
+TEST_P(DirectDriverChoice, PrefersTheExactNameThenTheFirstThatContainsItThenAnyCase) {
     std::vector<std::string> drivers;
     for (const auto& name : GetParam().drivers)
         drivers.push_back(driver_json(name, R"(,"init_error":")" + name + "\""));
@@ -182,7 +198,9 @@ INSTANTIATE_TEST_SUITE_P(
     Names, DirectDriverChoice,
     testing::Values(ChoiceCase{{"USB Audio", "Audio"}, "Audio", "Audio"},
                     ChoiceCase{{"USB Audio 1", "USB Audio 2"}, "USB Audio", "USB Audio 1"},
-                    ChoiceCase{{"usb audio", "USB Audio"}, "USB", "USB Audio"}));
+                    ChoiceCase{{"usb audio", "USB Audio"}, "USB", "USB Audio"},
+                    ChoiceCase{{"Line 6 Helix", "USB Audio"}, "usb audio", "USB Audio"},
+                    ChoiceCase{{"USB DAC", "usb dac"}, "usb", "usb dac"}));
 
 TEST(DirectCommandLine, PanelWaitsForItsWindowToGo) {
     TempDir dir;
@@ -477,9 +495,12 @@ TEST_F(DirectStreaming, AStalledDriverIsNamedAndShutdownStillEnds) {
     const std::string chunk = pattern(std::size_t(44100 / 50) * 4);
     for (int i = 0; i < 150 && sender->send_audio(1, chunk); ++i) {
     }
-    EXPECT_TRUE(program->wait_for_err(
-        "Ondelle-Direct: the driver stopped asking for audio (DAC unplugged or off?)\n", 10s))
-        << program->err();
+    const std::string line =
+        "Ondelle-Direct: the driver stopped asking for audio (DAC unplugged or off?)\n";
+    EXPECT_TRUE(program->wait_for_err(line, 10s)) << program->err();
+    std::this_thread::sleep_for(1500ms);
+    const std::string err = program->err();
+    EXPECT_EQ(err.find(line), err.rfind(line)) << "said once a stall:\n" << err;
     program->send_signal(SIGINT);
     EXPECT_EQ(program->wait_exit(), 0) << program->err();
 }

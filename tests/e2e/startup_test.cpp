@@ -89,9 +89,11 @@ TEST(Usage, UnknownArgumentPrintsTheUsageAndExitsTwo) {
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(
             run.err,
-            "usage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] [--buffer MS] "
-            "[--away-buffer MS] [--away-burst MS] [--flac all|forwarded] [--local-sender ID] "
-            "[--follow-system] [--mix] [--any-address] [--log FILE] [--list]\n");
+            "ondelle-wasapi: unknown option " + arguments.back() +
+                "\nusage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] "
+                "[--buffer MS] [--away-buffer MS] [--away-burst MS] [--flac all|forwarded] "
+                "[--local-sender ID] [--follow-system] [--mix] [--any-address] [--log FILE] "
+                "[--list]\n");
     }
 }
 
@@ -253,9 +255,20 @@ TEST(LogFile, AppendsUpToOneMebibyteThenStartsAfresh) {
         EXPECT_EQ(text.substr(0, kept), std::string(kept, 'x'));
         const std::string rest = text.substr(kept);
         EXPECT_EQ(rest.rfind("\n=== ondelle-wasapi \"nothing\" port 4720 started ", 0), 0u) << rest;
-        EXPECT_NE(rest.find("\nondelle-wasapi: no output device \"nothing\""), std::string::npos)
+        EXPECT_NE(rest.find(" ondelle-wasapi: no output device \"nothing\""), std::string::npos)
             << rest;
     }
+}
+
+// A log that cannot be written is said once on the console, which then keeps the lines.
+TEST(LogFile, ThatCannotBeWrittenIsSaidAndStartUpGoesOn) {
+    TempDir dir;
+    const std::string log = dir.path("no such folder/endpoint.log");
+    const auto run = run_program({"--log", log, "--device", "nothing"});
+    EXPECT_EQ(run.code, 1);
+    EXPECT_EQ(run.err, "ondelle-wasapi: cannot write the log to " + log +
+                           ": No such file or directory\n"
+                           "ondelle-wasapi: no output device \"nothing\" (ondelle-wasapi --list)\n");
 }
 
 }  // namespace

@@ -4,6 +4,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <regex>
+#include <thread>
 
 #include "e2e/program.h"
 #include "e2e/wire_audio.h"
@@ -117,7 +119,7 @@ INSTANTIATE_TEST_SUITE_P(
         WelcomeCase{
             "RatesDepthsDopAndFlac",
             R"(,"rates":[44100,96000,176400],"layouts":["16/16","24/32"])",
-            {"--flac", "FLAC", "--dop", "--buffer", "1500"},
+            {"--flac", "all", "--dop", "--buffer", "1500"},
             R"("formats":{"pcm":{"rates":[44100,96000,176400],"bits":[16,24],)"
             R"("channels":[2]},"dsd":{"rates":[2822400],"layouts":["u8"]}},)"
             R"("codecs":["pcm","flac"],"volume":{"kind":"hardware","value":100,"muted":false})",
@@ -302,6 +304,42 @@ TEST_F(Streaming, StalledDeviceIsReportedOnceAfterTwoSeconds) {
     const std::string err = program->err();
     EXPECT_EQ(err.find(line), err.rfind(line)) << "printed once";
     stop_with_exit_zero();
+}
+
+// What a log file keeps: every line stamped with the local time, and who came, played, took
+// over and left.
+TEST_F(Streaming, TheLogFileStampsEveryLineAndTellsWhoCameAndWent) {
+    const std::string log = dir.path("endpoint.log");
+    start("", {"--log", log});
+    play("pcm", 44100, 16, pattern(44100 / 10 * 4), 4);
+    {
+        Peer second = Peer::hello(
+            port, R"({"t":"hello","proto":2,"sender":{"id":"s2","name":"Two"}})");
+        ASSERT_TRUE(second.connected());
+        EXPECT_TRUE(sender->read_message("stopped", 5s));
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (read_file(log).find("sender left: Two") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    stop_with_exit_zero();
+
+    const std::string text = read_file(log);
+    std::vector<std::string> lines;
+    for (std::size_t at = text.find('\n', 1) + 1; at < text.size();) {
+        const auto end = text.find('\n', at);
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    ASSERT_FALSE(lines.empty()) << text;
+    const std::regex stamped(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ondelle-wasapi: .*)");
+    for (const auto& line : lines)
+        EXPECT_TRUE(std::regex_match(line, stamped)) << line;
+    for (const std::string said :
+         {"ondelle-wasapi: sender: One", "ondelle-wasapi: stream 1 ended",
+          "ondelle-wasapi: sender One taken over by Two", "ondelle-wasapi: sender left: Two"})
+        EXPECT_NE(text.find(said + "\n"), std::string::npos) << said << " in\n" << text;
+    EXPECT_EQ(program->err(), "") << "the console keeps nothing once the log is open";
 }
 
 // A DAC unplugged mid-stream and plugged back: the sender hears of it once, its session goes

@@ -161,7 +161,10 @@ TEST_F(UnderWine, WasapiListsWineDeviceAndRefusesBadArguments) {
         << out;
     auto usage = start(wasapi_exe(), {"--bogus"});
     EXPECT_EQ(usage->wait_exit(30s), 2);
-    EXPECT_EQ(without_cr(usage->err()).rfind("usage: ondelle-wasapi", 0), 0u) << usage->err();
+    EXPECT_EQ(without_cr(usage->err())
+                  .rfind("ondelle-wasapi: unknown option --bogus\nusage: ondelle-wasapi", 0),
+              0u)
+        << usage->err();
     auto unknown = start(wasapi_exe(), {"--device", "Nope"});
     EXPECT_EQ(unknown->wait_exit(30s), 1);
     EXPECT_NE(without_cr(unknown->err()).find("ondelle-wasapi: no output device \"Nope\""),
@@ -230,6 +233,22 @@ TEST_F(UnderWine, WasapiMixPlaysEveryDepthByteExact) {
                   .find("=== ondelle-wasapi \"\" port " + std::to_string(port) + " started "),
               std::string::npos)
         << read_file(log);
+}
+
+// What --help and --version print on Windows is what they print here.
+TEST_F(UnderWine, BothProgramsAnswerHelpAndVersion) {
+    for (const auto& [exe, native] : {std::pair{wasapi_exe(), std::string(ONDELLE_WASAPI_PATH)},
+                                      std::pair{direct_exe(), std::string(ONDELLE_DIRECT_PATH)}}) {
+        for (const std::string& option : {"--help", "--version"}) {
+            auto run = start(exe, {option});
+            EXPECT_EQ(run->wait_exit(30s), 0) << run->err();
+            // The version's commit is read when each build is configured: compare the rest.
+            const std::string out = without_cr(run->out());
+            const std::string expected = run_executable(native, {option}).out;
+            EXPECT_EQ(out.substr(0, out.find(" (")), expected.substr(0, expected.find(" (")))
+                << exe;
+        }
+    }
 }
 
 TEST_F(UnderWine, TheTestDriverLoadsThroughComAlone) {
