@@ -17,9 +17,11 @@ class AudioSource {
     virtual const Format& format() const = 0;
     // Frames in the file (one per channel sample for PCM, one byte per channel for DSD).
     virtual std::int64_t total_frames() const = 0;
-    // The next payload, about 20 ms of audio or one FLAC frame; empty at the end. False on
-    // a read error, with error set.
-    virtual bool next(std::string& payload, std::string& error) = 0;
+    // The next payload, about 20 ms of audio or one FLAC frame, and the frames it holds;
+    // empty at the end. False on a read error, with error set.
+    virtual bool next(std::string& payload, std::int64_t& frames, std::string& error) = 0;
+    // What the reader passed over that the user may want to know, once the file has ended.
+    virtual std::string note() const { return {}; }
 };
 
 // Opens a file by what it holds: DSF, DFF, FLAC (forwarded as FLAC when flac_offered, else

@@ -13,11 +13,16 @@
 #include <cstring>
 
 #include "support/thread.h"
+#include "support/utf8.h"
 
 namespace ondelle::send {
 namespace {
 
-constexpr int connect_timeout_ms = 5000;
+int milliseconds_until(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    return int(std::clamp<std::int64_t>(left.count(), 0, 3'600'000));
+}
 
 std::vector<std::int64_t> numbers(const Json& array) {
     std::vector<std::int64_t> out;
@@ -35,8 +40,9 @@ std::string dsd_name(std::int64_t rate) {
     return "DSD" + std::to_string(rate / base);
 }
 
-// A connected TCP socket to host:port, or -1 with error set.
-int connect_to(const std::string& host, int port, std::string& error) {
+// A connected TCP socket to host:port by the deadline, or -1 with error set.
+int connect_to(const std::string& host, int port, std::chrono::steady_clock::time_point deadline,
+               std::string& error) {
     addrinfo hints{};
     hints.ai_family = AF_INET;
     hints.ai_socktype = SOCK_STREAM;
@@ -51,7 +57,7 @@ int connect_to(const std::string& host, int port, std::string& error) {
     if (result != 0 && errno == EINPROGRESS) {
         pollfd writable{fd, POLLOUT, 0};
         result = -1;
-        if (poll(&writable, 1, connect_timeout_ms) == 1) {
+        if (poll(&writable, 1, milliseconds_until(deadline)) == 1) {
             int failure = 0;
             socklen_t size = sizeof failure;
             getsockopt(fd, SOL_SOCKET, SO_ERROR, &failure, &size);
@@ -67,7 +73,15 @@ int connect_to(const std::string& host, int port, std::string& error) {
         return -1;
     }
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // Little waits in the socket: a pause or a stop goes out behind at most this much.
+    const int send_buffer = 64 * 1024;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &send_buffer, sizeof send_buffer);
     return fd;
+}
+
+void set_receive_timeout(int fd, int milliseconds) {
+    timeval limit{milliseconds / 1000, (milliseconds % 1000) * 1000};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 
 }  // namespace
@@ -115,16 +129,22 @@ Offer read_offer(const Json& welcome) {
 }
 
 std::unique_ptr<EndpointLink> EndpointLink::open(const std::string& host, int port,
-                                                 const Json& hello, std::string& error) {
-    const int fd = connect_to(host, port, error);
+                                                 const Json& hello, std::string& error,
+                                                 std::chrono::steady_clock::time_point deadline) {
+    const int fd = connect_to(host, port, deadline, error);
     if (fd < 0) return nullptr;
     std::unique_ptr<EndpointLink> link(new EndpointLink(std::make_shared<Conn>(fd, host)));
+    // An endpoint that accepts and never answers holds nobody: the welcome comes by the
+    // deadline, or the link is given up.
+    set_receive_timeout(fd, std::max(milliseconds_until(deadline), 1));
     Message reply;
-    if (!link->conn_->send_json(hello) || !link->conn_->receive(reply) ||
-        reply.json.get("t").as_string("") != "welcome") {
+    const bool answered = link->conn_->send_json(hello) && link->conn_->receive(reply);
+    set_receive_timeout(fd, 0);
+    if (!answered || reply.json.get("t").as_string("") != "welcome") {
         error = host + ":" + std::to_string(port) + ": " +
-                (reply.json.get("t").as_string("") == "error"
-                     ? reply.json.get("message").as_string("refused")
+                (!answered ? std::string("no welcome in time")
+                 : reply.json.get("t").as_string("") == "error"
+                     ? escape_controls(reply.json.get("message").as_string("refused"))
                      : std::string("no welcome"));
         return nullptr;
     }
@@ -148,10 +168,19 @@ bool EndpointLink::send(const Json& message) {
 }
 
 bool EndpointLink::send_audio(std::uint32_t stream, const std::string& data) {
-    // The endpoint holds a sender back while its queue is full; give it all the time a
-    // paused or slow output may need.
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(10);
-    return conn_->send_audio(stream, 0, data.data(), data.size(), deadline);
+    return conn_->send_audio(stream, 0, data.data(), data.size(),
+                             std::chrono::steady_clock::now() + audio_send_limit);
+}
+
+void EndpointLink::expect_stream(std::int64_t stream) {
+    std::lock_guard lock(mutex_);
+    state_.streams[stream];
+}
+
+void EndpointLink::clear_error() {
+    std::lock_guard lock(mutex_);
+    state_.error_code.clear();
+    state_.error_message.clear();
 }
 
 EndpointLink::State EndpointLink::state() {
@@ -162,8 +191,8 @@ EndpointLink::State EndpointLink::state() {
 bool EndpointLink::wait_ended(std::int64_t stream, std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     return changed_.wait_for(lock, timeout, [&] {
-        return state_.streams[stream].ended || state_.lost || state_.taken;
-    }) && state_.streams[stream].ended;
+        return state_.ended_up_to >= stream || state_.lost || state_.taken;
+    }) && state_.ended_up_to >= stream;
 }
 
 void EndpointLink::wait_report(std::chrono::milliseconds timeout) {
@@ -179,16 +208,21 @@ void EndpointLink::read_reports() {
         const std::string type = json.get("t").as_string("");
         std::lock_guard lock(mutex_);
         if (type == "status") {
-            state_.heard_stream = json.get("stream").as_int(0);
-            Report& report = state_.streams[state_.heard_stream];
-            report.played = json.get("played").as_int(0);
-            report.buffered_ms = json.get("buffered_ms").as_int(0);
-            report.underruns = json.get("underruns").as_int(0);
+            const auto report = state_.streams.find(json.get("stream").as_int(0));
+            if (report == state_.streams.end()) continue;  // not one of this run's
+            state_.heard_stream = report->first;
+            report->second.played = json.get("played").as_int(0);
+            report->second.buffered_ms = json.get("buffered_ms").as_int(0);
+            report->second.underruns = json.get("underruns").as_int(0);
         } else if (type == "ended") {
-            state_.streams[json.get("stream").as_int(0)].ended = true;
+            const auto report = state_.streams.find(json.get("stream").as_int(0));
+            if (report == state_.streams.end()) continue;
+            // Streams end in order: this one and every one before it are over.
+            state_.ended_up_to = std::max(state_.ended_up_to, report->first);
+            state_.streams.erase(state_.streams.begin(), std::next(report));
         } else if (type == "error") {
-            state_.error_code = json.get("code").as_string("");
-            state_.error_message = json.get("message").as_string("");
+            state_.error_code = escape_controls(json.get("code").as_string(""));
+            state_.error_message = escape_controls(json.get("message").as_string(""));
         } else if (type == "stopped") {
             state_.taken = true;
         }

@@ -3,6 +3,7 @@
 // errors, a takeover, the end of the connection).
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <map>
@@ -34,11 +35,20 @@ struct Offer {
 
 Offer read_offer(const Json& welcome);
 
+// How long connecting and the welcome may take together.
+inline constexpr std::chrono::milliseconds handshake_limit{5000};
+// How long one audio frame may take to go out: the sender keeps no more in flight than the
+// endpoint said it buffers, so an endpoint that takes nothing for this long is stuck.
+inline constexpr std::chrono::milliseconds audio_send_limit{5000};
+
 class EndpointLink {
   public:
-    // Connects (within a few seconds) and says hello; empty with error set on failure.
-    static std::unique_ptr<EndpointLink> open(const std::string& host, int port,
-                                              const Json& hello, std::string& error);
+    // Connects and says hello, the welcome read by the deadline; empty with error set on
+    // failure.
+    static std::unique_ptr<EndpointLink> open(
+        const std::string& host, int port, const Json& hello, std::string& error,
+        std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::now() +
+                                                         handshake_limit);
     ~EndpointLink();
     EndpointLink(const EndpointLink&) = delete;
     EndpointLink& operator=(const EndpointLink&) = delete;
@@ -46,24 +56,31 @@ class EndpointLink {
     const Json& welcome() const { return welcome_; }
 
     bool send(const Json& message);
-    // Blocks while the endpoint holds back (its flow control paces the sender).
+    // False when the frame did not go out within audio_send_limit (then stuck() says so) or
+    // the connection is gone.
     bool send_audio(std::uint32_t stream, const std::string& data);
+    bool stuck() const { return conn_->send_timed_out(); }
 
     struct Report {
         std::int64_t played = 0;  // frames of the stream heard
         std::int64_t buffered_ms = 0;
         std::int64_t underruns = 0;
-        bool ended = false;
     };
     struct State {
+        // Only this run's streams that have not ended: reports about others are not kept.
         std::map<std::int64_t, Report> streams;
         std::int64_t heard_stream = 0;  // the stream the last status report was about
+        std::int64_t ended_up_to = 0;   // streams end in order: every one up to this has
         std::string error_code;  // the last {"t":"error"} the endpoint sent
-        std::string error_message;
+        std::string error_message;  // its text, control characters escaped
         bool taken = false;  // another sender took over
         bool lost = false;   // the connection ended
     };
     State state();
+    // The streams this run starts, before it starts them; reports about others are dropped.
+    void expect_stream(std::int64_t stream);
+    // Forgets the last error, once it has been dealt with.
+    void clear_error();
     // Waits until the stream has ended, the connection is lost or taken, or the time is up.
     bool wait_ended(std::int64_t stream, std::chrono::milliseconds timeout);
     // Wakes up every time the endpoint reports something, or after the time.

@@ -1,5 +1,7 @@
 // FLAC files: forwarded as they are, cut at frame boundaries (the first payload carries the
 // stream header with the first frame), or decoded with libFLAC into PCM of their own depth.
+// Every frame must agree with the stream header; bytes after the last frame (a tag, say)
+// are passed over.
 #include <FLAC/stream_decoder.h>
 
 #include <cstdio>
@@ -27,7 +29,7 @@ class FlacFile final : public AudioSource {
             FLAC__stream_decoder_init_file(decoder_, path.c_str(), &FlacFile::on_write,
                                            &FlacFile::on_metadata, &FlacFile::on_error,
                                            this) != FLAC__STREAM_DECODER_INIT_STATUS_OK ||
-            !FLAC__stream_decoder_process_until_end_of_metadata(decoder_) || failed_ ||
+            !FLAC__stream_decoder_process_until_end_of_metadata(decoder_) || !problem_.empty() ||
             format_.rate == 0) {
             error = path + ": not a FLAC file that decodes";
             return false;
@@ -37,55 +39,97 @@ class FlacFile final : public AudioSource {
             return false;
         }
         if (forward_) format_.codec = "flac";
-        FLAC__stream_decoder_get_decode_position(decoder_, &position_);
+        // The first frame is decoded now: a file whose frames disagree with its header is
+        // refused before any of it is sent.
+        if (!decode_frame(error)) {
+            error = path + ": " + error;
+            return false;
+        }
         return true;
     }
 
     const Format& format() const override { return format_; }
     std::int64_t total_frames() const override { return total_; }
+    std::string note() const override { return note_; }
 
-    bool next(std::string& payload, std::string& error) override {
+    bool next(std::string& payload, std::int64_t& frames, std::string& error) override {
         payload.clear();
-        const std::uint64_t start = first_ ? 0 : position_;
-        pcm_.clear();
-        if (FLAC__stream_decoder_get_state(decoder_) == FLAC__STREAM_DECODER_END_OF_STREAM)
-            return true;
-        if (!FLAC__stream_decoder_process_single(decoder_) || failed_) {
-            error = "FLAC does not decode";
-            return false;
-        }
-        if (FLAC__stream_decoder_get_state(decoder_) == FLAC__STREAM_DECODER_END_OF_STREAM &&
-            pcm_.empty())
-            return true;
+        frames = 0;
+        if (!have_frame_ && !decode_frame(error)) return false;
+        if (!have_frame_) return true;  // the end
+        have_frame_ = false;
+        frames = frame_samples_;
         if (!forward_) {
             payload.swap(pcm_);
-            first_ = false;
             return true;
         }
-        // The bytes the frame took in the file, read again as they are.
-        std::uint64_t end = 0;
-        FLAC__stream_decoder_get_decode_position(decoder_, &end);
-        payload.resize(end - start);
-        if (std::fseek(raw_, long(start), SEEK_SET) != 0 ||
+        // The bytes the frame took in the file (the header too, before the first), read
+        // again as they are.
+        payload.resize(frame_end_ - frame_start_);
+        if (std::fseek(raw_, long(frame_start_), SEEK_SET) != 0 ||
             std::fread(payload.data(), 1, payload.size(), raw_) != payload.size()) {
             error = "FLAC file cannot be read";
             return false;
         }
-        position_ = end;
-        first_ = false;
         return true;
     }
 
   private:
+    // Decodes the next frame into pcm_ and its place in the file; false on a fault, and
+    // have_frame_ false at the end.
+    bool decode_frame(std::string& error) {
+        pcm_.clear();
+        have_frame_ = false;
+        frame_samples_ = 0;
+        if (FLAC__stream_decoder_get_state(decoder_) == FLAC__STREAM_DECODER_END_OF_STREAM)
+            return true;
+        std::uint64_t start = 0;
+        FLAC__stream_decoder_get_decode_position(decoder_, &start);
+        if (first_) start = 0;
+        if (!FLAC__stream_decoder_process_single(decoder_) || !problem_.empty()) {
+            error = problem_.empty() ? "FLAC does not decode" : problem_;
+            return false;
+        }
+        if (pcm_.empty() && frame_samples_ == 0) {
+            // No frame came: the end of the stream, after what may be a tag or other bytes.
+            if (lost_sync_) note_ = "what follows the last FLAC frame was passed over";
+            return true;
+        }
+        FLAC__stream_decoder_get_decode_position(decoder_, &frame_end_);
+        frame_start_ = start;
+        first_ = false;
+        have_frame_ = true;
+        return true;
+    }
+
     static FLAC__StreamDecoderWriteStatus on_write(const FLAC__StreamDecoder*,
                                                    const FLAC__Frame* frame,
                                                    const FLAC__int32* const buffer[],
                                                    void* data) {
         auto& self = *static_cast<FlacFile*>(data);
+        const auto& header = frame->header;
+        self.frame_samples_ = header.blocksize;
+        if (self.lost_sync_) {
+            // Frames after a stretch that did not decode: a fault in the middle of the file.
+            self.problem_ = "FLAC does not decode in the middle of the file";
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        }
+        if (int(header.bits_per_sample) != self.format_.bits ||
+            int(header.channels) != self.format_.channels ||
+            int(header.sample_rate) != self.format_.rate) {
+            self.problem_ = "a frame of " + std::to_string(header.bits_per_sample) + " bits, " +
+                            std::to_string(header.channels) + " channels at " +
+                            std::to_string(header.sample_rate) +
+                            " Hz where the stream header says " +
+                            std::to_string(self.format_.bits) + " bits, " +
+                            std::to_string(self.format_.channels) + " channels at " +
+                            std::to_string(self.format_.rate) + " Hz";
+            return FLAC__STREAM_DECODER_WRITE_STATUS_ABORT;
+        }
+        if (self.forward_) return FLAC__STREAM_DECODER_WRITE_STATUS_CONTINUE;
         const int bytes = self.format_.bits / 8;
-        const unsigned channels = frame->header.channels;
-        for (unsigned i = 0; i < frame->header.blocksize; ++i) {
-            for (unsigned ch = 0; ch < channels; ++ch) {
+        for (unsigned i = 0; i < header.blocksize; ++i) {
+            for (unsigned ch = 0; ch < header.channels; ++ch) {
                 const auto sample = static_cast<std::uint32_t>(buffer[ch][i]);
                 for (int b = 0; b < bytes; ++b)
                     self.pcm_ += static_cast<char>(sample >> (8 * b));
@@ -104,8 +148,16 @@ class FlacFile final : public AudioSource {
         self.format_.channels = std::int32_t(info.channels);
         self.total_ = std::int64_t(info.total_samples);
     }
-    static void on_error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus, void* data) {
-        static_cast<FlacFile*>(data)->failed_ = true;
+    static void on_error(const FLAC__StreamDecoder*, FLAC__StreamDecoderErrorStatus status,
+                         void* data) {
+        auto& self = *static_cast<FlacFile*>(data);
+        // Lost sync is a fault only if a frame follows it; at the end it is a tag or other
+        // bytes after the audio.
+        if (status == FLAC__STREAM_DECODER_ERROR_STATUS_LOST_SYNC) {
+            self.lost_sync_ = true;
+            return;
+        }
+        self.problem_ = "FLAC does not decode";
     }
 
     const bool forward_;
@@ -113,10 +165,15 @@ class FlacFile final : public AudioSource {
     std::FILE* raw_ = nullptr;
     Format format_;
     std::int64_t total_ = 0;
-    std::uint64_t position_ = 0;
     bool first_ = true;
-    bool failed_ = false;
+    bool have_frame_ = false;
+    bool lost_sync_ = false;
+    std::string problem_;  // set by the callbacks: why the file cannot be played on
+    std::string note_;
     std::string pcm_;
+    std::uint64_t frame_start_ = 0;
+    std::uint64_t frame_end_ = 0;
+    std::int64_t frame_samples_ = 0;
 };
 
 }  // namespace

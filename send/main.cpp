@@ -2,8 +2,14 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "browse.h"
@@ -13,6 +19,8 @@
 #include "playback.h"
 #include "support/console_signal.h"
 #include "support/text.h"
+#include "support/thread.h"
+#include "support/utf8.h"
 #include "terminal.h"
 
 namespace ondelle::send {
@@ -29,9 +37,15 @@ std::string host_name() {
     return name;
 }
 
+// The sender's identifier: one for each user on each machine, so that what an endpoint
+// remembers about one (a FLAC stream it could not decode) is not held against everyone.
+std::string sender_id() {
+    return "ondelle-send:" + host_name() + ":" + std::to_string(getuid());
+}
+
 Json hello(const std::string& role) {
     Json sender;
-    sender.set("id", Json("ondelle-send"));
+    sender.set("id", Json(sender_id()));
     sender.set("name", Json("ondelle-send on " + host_name()));
     Json message = make_message("hello");
     message.set("proto", Json(2));
@@ -40,21 +54,74 @@ Json hello(const std::string& role) {
     return message;
 }
 
+// Every endpoint found is asked at once, all within one bound: one that never answers
+// costs no more than the others.
 int list_endpoints() {
     const auto found = browse(listen_for);
-    for (const FoundEndpoint& endpoint : found) {
-        std::string error;
-        std::string plays = "(does not answer)";
-        if (auto link = EndpointLink::open(endpoint.address, endpoint.port, hello("control"),
-                                           error))
-            plays = read_offer(link->welcome()).describe();
-        std::printf("%s  %s:%d  %s  %s\n", endpoint.name.c_str(), endpoint.address.c_str(),
-                    endpoint.port, endpoint.model.empty() ? "-" : endpoint.model.c_str(),
-                    plays.c_str());
+    const auto deadline = std::chrono::steady_clock::now() + handshake_limit;
+    std::vector<std::string> plays(found.size(), "(does not answer)");
+    std::vector<std::thread> askers;
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        askers.push_back(start_thread("list query", [&, i] {
+            std::string error;
+            if (auto link = EndpointLink::open(found[i].address, found[i].port,
+                                               hello("control"), error, deadline))
+                plays[i] = read_offer(link->welcome()).describe();
+        }));
+    }
+    for (auto& asker : askers)
+        asker.join();
+    for (std::size_t i = 0; i < found.size(); ++i) {
+        const FoundEndpoint& endpoint = found[i];
+        std::printf("%s  %s:%d  %s  %s\n", escape_controls(endpoint.name).c_str(),
+                    endpoint.address.c_str(), endpoint.port,
+                    endpoint.model.empty() ? "-" : escape_controls(endpoint.model).c_str(),
+                    escape_controls(plays[i]).c_str());
     }
     if (found.empty()) std::fprintf(stderr, "ondelle-send: no endpoint found\n");
     return found.empty() ? no_endpoint : played;
 }
+
+// Ctrl-C asks the run to stop where it stands; whatever the run is waiting on, the process
+// ends with 130 within half a second, the terminal given back first.
+class Interruption {
+  public:
+    Interruption() : signals_([this] { on_signal(); }) {}
+    ~Interruption() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        finished_changed_.notify_all();
+    }
+    Interruption(const Interruption&) = delete;
+    Interruption& operator=(const Interruption&) = delete;
+
+    const std::atomic<bool>& requested() const { return requested_; }
+    // What must be undone before the process ends unasked (the terminal's mode).
+    void before_forced_exit(std::function<void()> undo) {
+        std::lock_guard lock(mutex_);
+        undo_ = std::move(undo);
+    }
+
+  private:
+    void on_signal() {
+        requested_.store(true);
+        std::unique_lock lock(mutex_);
+        if (finished_changed_.wait_for(lock, 500ms, [this] { return finished_; })) return;
+        if (undo_) undo_();
+        std::fflush(stdout);
+        std::fputs("\n", stderr);
+        std::_Exit(interrupted);
+    }
+
+    std::atomic<bool> requested_{false};
+    std::mutex mutex_;
+    std::condition_variable finished_changed_;
+    bool finished_ = false;
+    std::function<void()> undo_;
+    ConsoleSignals signals_;  // last: its watcher is joined before the rest goes
+};
 
 struct Target {
     std::string host;
@@ -94,7 +161,7 @@ bool choose_target(const std::string& to, Target& target) {
         if (found.size() > 1) {
             std::string names;
             for (const auto& endpoint : found)
-                names += (names.empty() ? "" : ", ") + endpoint.name;
+                names += (names.empty() ? "" : ", ") + escape_controls(endpoint.name);
             std::fprintf(stderr, "ondelle-send: several endpoints found (%s): say which with --to\n",
                          names.c_str());
             return false;
@@ -129,11 +196,9 @@ bool choose_target(const std::string& to, Target& target) {
     return true;
 }
 
-int run(const Options& options) {
-    // From the start: a Ctrl-C while looking for the endpoint ends the run as cleanly.
-    std::atomic<bool> stop_requested{false};
-    ConsoleSignals signals([&] { stop_requested.store(true); });
+int play(const Options& options, Interruption& interruption) {
     if (options.list) return list_endpoints();
+    const std::atomic<bool>& stop_requested = interruption.requested();
     Target target;
     if (!choose_target(options.to, target)) return stop_requested.load() ? interrupted : no_endpoint;
     if (stop_requested.load()) return interrupted;
@@ -149,7 +214,17 @@ int run(const Options& options) {
         link->send(volume);
     }
     Terminal terminal;
-    return play_files(*link, options.files, terminal, stop_requested);
+    interruption.before_forced_exit([&terminal] { terminal.give_back(); });
+    const int code = play_files(*link, options.files, terminal, stop_requested);
+    interruption.before_forced_exit(nullptr);
+    return code;
+}
+
+int run(const Options& options) {
+    // From the start: a Ctrl-C while looking for the endpoint ends the run as cleanly.
+    Interruption interruption;
+    const int code = play(options, interruption);
+    return interruption.requested().load() ? int(interrupted) : code;
 }
 
 }  // namespace

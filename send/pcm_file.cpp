@@ -38,7 +38,7 @@ class PcmFile final : public AudioSource {
     const Format& format() const override { return format_; }
     std::int64_t total_frames() const override { return total_; }
 
-    bool next(std::string& payload, std::string& error) override {
+    bool next(std::string& payload, std::int64_t& frames_read, std::string& error) override {
         // Samples are read as 32-bit integers, left-justified whatever the depth, and the
         // top bytes of each are the file's own sample: bit-exact for integer PCM.
         const sf_count_t frames = std::max(format_.rate / 50, 1);
@@ -48,6 +48,7 @@ class PcmFile final : public AudioSource {
             error = sf_strerror(file_);
             return false;
         }
+        frames_read = got;
         const int bytes = format_.bits / 8;
         payload.resize(std::size_t(got) * std::size_t(format_.channels) * std::size_t(bytes));
         char* out = payload.data();

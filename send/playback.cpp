@@ -1,6 +1,8 @@
-// One stream per file: "start", the payloads, "end". The endpoint's own flow control sets the
-// pace. Between payloads, and while the last file is heard to its end, the keys are read and
-// the progress line shows the stream being heard.
+// One stream per file: "start", the payloads, "end". No more audio is in flight than the
+// endpoint buffers plus a second, counted against what it reports heard, so that a key acts
+// at once and a send that does not go out means a stuck endpoint. Between payloads, and
+// while the last file is heard to its end, the keys are read and the progress line shows the
+// stream being heard.
 #include "playback.h"
 
 #include <chrono>
@@ -53,14 +55,20 @@ Json start_message(std::int64_t stream, const Format& f, const std::string& titl
     return start;
 }
 
-// What one stream is: which file, and how to show its position.
+// What one stream is: which file, how to show its position, and how much of it was sent.
 struct StreamInfo {
     std::size_t file = 0;
     std::string name;
     std::string format;
     double frames_per_second = 1;
     double seconds = 0;
+    std::int64_t frames_sent = 0;
 };
+
+// Beyond what the endpoint buffers, this much more may be on its way.
+constexpr double in_flight_margin_ms = 1000;
+// After the last file, how much longer than its audio the endpoint may take to say so.
+constexpr auto end_margin = 5s;
 
 class Playback {
   public:
@@ -70,7 +78,9 @@ class Playback {
           files_(files),
           terminal_(terminal),
           stop_requested_(stop_requested),
-          offer_(read_offer(link.welcome())) {}
+          offer_(read_offer(link.welcome())),
+          in_flight_limit_ms_(double(link.welcome().get("buffer_ms").as_int(2000)) +
+                              in_flight_margin_ms) {}
 
     ExitCode run() {
         std::size_t index = 0;
@@ -84,7 +94,7 @@ class Playback {
                 ++index;
             }
             if (const auto code = hear_the_end()) return *code;
-            if (!skip_to_) return played;
+            if (!skip_to_) return failed_.value_or(played);
             index = *std::exchange(skip_to_, std::nullopt);
             if (index >= files_.size()) return played;
         }
@@ -122,6 +132,7 @@ class Playback {
         info.seconds = double(source->total_frames()) / info.frames_per_second;
         const std::int64_t stream = ++last_stream_;
         streams_[stream] = info;
+        link_.expect_stream(stream);
         if (!terminal_.interactive()) {
             std::printf("%zu/%zu %s  %s\n", index + 1, files_.size(), name.c_str(),
                         info.format.c_str());
@@ -131,19 +142,27 @@ class Playback {
         for (;;) {
             if (const auto code = between_payloads()) return code;
             if (skip_to_) return std::nullopt;
-            if (paused_) {
-                link_.wait_report(100ms);
+            if (paused_ || in_flight_ms() > in_flight_limit_ms_) {
+                if (const auto code = wait_for_progress()) return code;
                 continue;
             }
             std::string payload;
-            if (!source->next(payload, error)) {
+            std::int64_t frames = 0;
+            if (!source->next(payload, frames, error)) {
+                // What came before is heard; the file counts as failed.
                 terminal_.finish_line();
                 std::fprintf(stderr, "ondelle-send: %s: %s\n", name.c_str(), error.c_str());
-                link_.send(make_message("stop"));
-                return file_unreadable;
+                failed_ = file_unreadable;
+                break;
             }
             if (payload.empty()) break;
             if (!link_.send_audio(std::uint32_t(stream), payload)) return check_link(true);
+            streams_[stream].frames_sent += frames;
+            last_progress_ = std::chrono::steady_clock::now();
+        }
+        if (const std::string note = source->note(); !note.empty()) {
+            terminal_.finish_line();
+            std::fprintf(stderr, "ondelle-send: %s: %s\n", name.c_str(), note.c_str());
         }
         Json end = make_message("end");
         end.set("stream", Json(stream));
@@ -151,14 +170,60 @@ class Playback {
         return std::nullopt;
     }
 
+    // Waits a moment for the endpoint to report more heard. An endpoint that takes audio
+    // and reports nothing heard for long past what it buffers is not waited for without end.
+    std::optional<ExitCode> wait_for_progress() {
+        link_.wait_report(100ms);
+        const auto state = link_.state();
+        const auto heard = state.streams.find(state.heard_stream);
+        const std::pair marker{state.ended_up_to,
+                               heard == state.streams.end() ? 0 : heard->second.played};
+        const auto now = std::chrono::steady_clock::now();
+        if (marker != last_heard_ || paused_) {
+            last_heard_ = marker;
+            last_progress_ = now;
+            return std::nullopt;
+        }
+        if (now - last_progress_ <
+            std::chrono::milliseconds(std::int64_t(in_flight_limit_ms_)) + end_margin)
+            return std::nullopt;
+        terminal_.finish_line();
+        std::fprintf(stderr, "ondelle-send: the endpoint reports nothing heard\n");
+        return not_confirmed;
+    }
+
+    // Milliseconds of audio sent and not yet reported heard.
+    double in_flight_ms() {
+        const auto state = link_.state();
+        double total = 0;
+        for (const auto& [stream, info] : streams_) {
+            if (stream <= state.ended_up_to) continue;
+            const auto report = state.streams.find(stream);
+            const std::int64_t heard = report == state.streams.end() ? 0 : report->second.played;
+            total += double(std::max<std::int64_t>(info.frames_sent - heard, 0)) * 1000.0 /
+                     info.frames_per_second;
+        }
+        return total;
+    }
+
     // Waits until the last stream has been heard; the keys still work meanwhile. An endpoint
     // that never says so is not waited for without end.
     std::optional<ExitCode> hear_the_end() {
-        const auto give_up = std::chrono::steady_clock::now() + 5min;
+        const auto bound = [&] {
+            return std::chrono::steady_clock::now() +
+                   std::chrono::milliseconds(std::int64_t(in_flight_ms())) + end_margin;
+        };
+        auto give_up = bound();
         while (!link_.wait_ended(last_stream_, 200ms)) {
             if (const auto code = between_payloads()) return code;
             if (skip_to_) return std::nullopt;
-            if (!paused_ && std::chrono::steady_clock::now() >= give_up) break;
+            if (paused_) give_up = bound();  // a pause is the user's, not the endpoint's
+            if (std::chrono::steady_clock::now() >= give_up) {
+                terminal_.finish_line();
+                std::fprintf(stderr,
+                             "ondelle-send: the endpoint never said the last file was heard\n");
+                return not_confirmed;
+            }
         }
         terminal_.finish_line();
         return std::nullopt;
@@ -167,8 +232,7 @@ class Playback {
     // Ctrl-C, the endpoint's news, the keys and the progress line.
     std::optional<ExitCode> between_payloads() {
         if (stop_requested_.load()) {
-            link_.send(make_message("stop"));
-            terminal_.finish_line();
+            stop_now();
             return interrupted;
         }
         if (const auto code = check_link(false)) return code;
@@ -187,8 +251,7 @@ class Playback {
                 break;
             }
             case 'q':
-                link_.send(make_message("stop"));
-                terminal_.finish_line();
+                stop_now();
                 return played;
             default:
                 break;
@@ -197,7 +260,15 @@ class Playback {
         return std::nullopt;
     }
 
-    // An exit code when the endpoint took over, refused or went; lost says a send failed.
+    // Stops at once: the endpoint drops what it holds with the connection.
+    void stop_now() {
+        link_.send(make_message("stop"));
+        link_.close();
+        terminal_.finish_line();
+    }
+
+    // An exit code when the endpoint took over, refused, lost its output or went; lost says a
+    // send failed.
     std::optional<ExitCode> check_link(bool send_failed) {
         const auto state = link_.state();
         std::optional<ExitCode> code;
@@ -205,6 +276,8 @@ class Playback {
             code = taken_over;
         } else if (state.error_code == "format") {
             code = format_refused;
+        } else if (state.error_code == "device") {
+            code = device_gone;
         } else if (state.lost || send_failed) {
             code = connection_lost;
         }
@@ -215,7 +288,13 @@ class Playback {
         if (*code == format_refused)
             std::fprintf(stderr, "ondelle-send: the endpoint refused the format: %s\n",
                          state.error_message.c_str());
-        if (*code == connection_lost) std::fprintf(stderr, "ondelle-send: connection lost\n");
+        if (*code == device_gone)
+            std::fprintf(stderr, "ondelle-send: endpoint: %s\n", state.error_message.c_str());
+        if (*code == connection_lost)
+            std::fprintf(stderr, link_.stuck()
+                                     ? "ondelle-send: the endpoint took nothing for %lld s\n"
+                                     : "ondelle-send: connection lost\n",
+                         static_cast<long long>(audio_send_limit.count() / 1000));
         return code;
     }
 
@@ -227,8 +306,10 @@ class Playback {
         const StreamInfo& info =
             heard != streams_.end() ? heard->second : streams_.begin()->second;
         const auto report_it = state.streams.find(state.heard_stream);
-        const EndpointLink::Report report =
+        EndpointLink::Report report =
             report_it == state.streams.end() ? EndpointLink::Report{} : report_it->second;
+        if (state.heard_stream <= state.ended_up_to)
+            report.played = std::int64_t(info.seconds * info.frames_per_second);
         terminal_.show(std::to_string(info.file + 1) + "/" + std::to_string(files_.size()) + "  " +
                        info.name + "  " + info.format + "  " +
                        clock_text(double(report.played) / info.frames_per_second) + " / " +
@@ -242,7 +323,11 @@ class Playback {
     Terminal& terminal_;
     const std::atomic<bool>& stop_requested_;
     const Offer offer_;
+    const double in_flight_limit_ms_;
     std::map<std::int64_t, StreamInfo> streams_;
+    std::optional<ExitCode> failed_;  // a file that failed part way: the run's code
+    std::pair<std::int64_t, std::int64_t> last_heard_{0, 0};  // ended up to, played
+    std::chrono::steady_clock::time_point last_progress_ = std::chrono::steady_clock::now();
     std::int64_t last_stream_ = 0;
     bool paused_ = false;
     std::optional<std::size_t> skip_to_;

@@ -38,6 +38,10 @@ Terminal::~Terminal() {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
 }
 
+void Terminal::give_back() const {
+    if (interactive_) tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+}
+
 char Terminal::take_key() {
     return key_.exchange(0);
 }

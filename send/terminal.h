@@ -25,6 +25,8 @@ class Terminal {
     void show(const std::string& line);
     // Ends the progress line, so that what follows starts on a line of its own.
     void finish_line();
+    // Puts the terminal back as it was, from any thread, for a process about to end at once.
+    void give_back() const;
 
   private:
     bool interactive_ = false;

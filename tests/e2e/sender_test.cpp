@@ -46,9 +46,9 @@ std::string le(std::uint64_t v, int bytes) {
 }
 
 // A stereo DSF file, least significant bit first, of the given wire bytes (L R L R ..., the
-// earliest sample in each byte's top bit).
-std::string write_dsf(const std::string& path, const std::string& wire, int rate) {
-    constexpr std::size_t block = 4096;
+// earliest sample in each byte's top bit), in blocks of that many bytes per channel.
+std::string write_dsf(const std::string& path, const std::string& wire, int rate,
+                      std::size_t block = 4096) {
     const std::size_t per_channel = wire.size() / 2;
     const std::size_t blocks = (per_channel + block - 1) / block;
     std::string data(blocks * block * 2, '\0');
@@ -178,6 +178,108 @@ TEST_F(Sending, DsfPlaysAsDop) {
     ASSERT_EQ(sent.code, 0) << sent.err;
     EXPECT_EQ(sent.out, "1/1 one.dsf  DSD64\n");
     EXPECT_NE(read_file(capture).find(dop32(wire)), std::string::npos);
+}
+
+std::string be(std::uint64_t v, int bytes) {
+    std::string s;
+    for (int i = bytes - 1; i >= 0; --i)
+        s += char(v >> (8 * i));
+    return s;
+}
+
+// A DFF file whose chunk sizes are what the case says: a size near 2^64 once wrapped the
+// walk back to where it started.
+std::string dff_with(std::uint64_t prop_size, std::uint64_t fs_size) {
+    std::string prop = "SND " + std::string("FS  ") + be(fs_size, 8) + be(2822400, 4) + "CHNL" +
+                       be(2, 8) + be(2, 2);
+    std::string body = "DSD " + std::string("PROP") + be(prop_size, 8) + prop + "DSD " +
+                       be(8, 8) + std::string(8, '\x69');
+    return "FRM8" + be(body.size(), 8) + body;
+}
+
+TEST_F(Sending, BrokenFilesAreRefusedQuicklyWithTheReason) {
+    start(R"("rates":[44100],"layouts":["16/16"])", {"--flac", "all"});
+    // STREAMINFO says 24 bits where every frame holds 16: bits-per-sample minus one is the
+    // fifth bit of byte 12 of STREAMINFO onwards, 8 + 4 bytes into the file.
+    const auto flac = encode_flac(16, 2, 1152, 4, 44100);
+    std::string deeper = flac.header;
+    const std::size_t at = 8 + 12;
+    const unsigned depth_field = ((unsigned(std::uint8_t(deeper[at])) & 1u) << 4) |
+                                 (unsigned(std::uint8_t(deeper[at + 1])) >> 4);
+    ASSERT_EQ(depth_field, 15u) << "16-bit STREAMINFO";
+    deeper[at + 1] = char((std::uint8_t(deeper[at + 1]) & 0x0F) | (23u & 0x0F) << 4);
+    deeper[at] = char((std::uint8_t(deeper[at]) & 0xFE) | (23u >> 4));
+    for (const auto& frame : flac.frames)
+        deeper += frame;
+    write_file(dir.path("deeper.flac"), deeper);
+    write_dsf(dir.path("blocks.dsf"), pattern(2822400 / 8 / 10 * 2, 4), 2822400, 2048);
+    write_file(dir.path("wraps.dff"), dff_with(~std::uint64_t(0) - 7, 4));
+    write_file(dir.path("wraps-inside.dff"), dff_with(34, ~std::uint64_t(0) - 11));
+    const struct {
+        const char* file;
+        std::string says;
+    } cases[] = {
+        {"deeper.flac", "a frame of 16 bits, 2 channels at 44100 Hz where the stream header "
+                        "says 24 bits"},
+        {"blocks.dsf", "DSF with blocks of 2048 bytes (only 4096 are read)"},
+        {"wraps.dff", "a chunk runs past the end of the file"},
+        {"wraps-inside.dff", "its properties run past their chunk"},
+    };
+    for (const auto& c : cases) {
+        const auto began = std::chrono::steady_clock::now();
+        const auto sent = send({"--to", to(), dir.path(c.file)});
+        EXPECT_EQ(sent.code, 7) << c.file << ": " << sent.err;
+        EXPECT_NE(sent.err.find(c.says), std::string::npos) << sent.err;
+        EXPECT_LT(std::chrono::steady_clock::now() - began, 5s) << c.file;
+    }
+}
+
+// A tag after the last frame, as many collections have: the audio is whole and plays.
+TEST_F(Sending, FlacWithATagAfterTheLastFramePlaysWhole) {
+    const auto stream = encode_flac(16, 2, 1152, 8, 44100);
+    std::string file_bytes = stream.header;
+    std::string pcm;
+    for (std::size_t i = 0; i < stream.frames.size(); ++i) {
+        file_bytes += stream.frames[i];
+        pcm += stream.pcm[i];
+    }
+    file_bytes += "TAG" + std::string(125, ' ');
+    write_file(dir.path("tagged.flac"), file_bytes);
+    for (const bool offered : {true, false}) {
+        SCOPED_TRACE(offered ? "forwarded" : "decoded");
+        std::vector<std::string> arguments;
+        if (offered) arguments = {"--flac", "all"};
+        start(R"("rates":[44100],"layouts":["16/16"])", arguments);
+        const auto sent = send({"--to", to(), dir.path("tagged.flac")});
+        EXPECT_EQ(sent.code, 0) << sent.err;
+        EXPECT_NE(sent.err.find("tagged.flac: what follows the last FLAC frame was passed over"),
+                  std::string::npos)
+            << sent.err;
+        expect_played_alone(read_file(capture), pcm);
+        endpoint->send_signal(SIGINT);
+        EXPECT_EQ(endpoint->wait_exit(), 0);
+        write_file(capture, "");
+    }
+}
+
+// Bytes that do not decode in the middle: what came before is heard, then the file fails.
+TEST_F(Sending, FlacThatBreaksPartWayIsHeardUpToTheBreak) {
+    const auto stream = encode_flac(16, 2, 1152, 8, 44100);
+    std::string file_bytes = stream.header;
+    std::string before;
+    for (std::size_t i = 0; i < stream.frames.size(); ++i) {
+        if (i == 4) file_bytes += std::string(300, '\x55');
+        file_bytes += stream.frames[i];
+        if (i < 4) before += stream.pcm[i];
+    }
+    write_file(dir.path("broken.flac"), file_bytes);
+    start(R"("rates":[44100],"layouts":["16/16"])");
+    const auto sent = send({"--to", to(), dir.path("broken.flac")});
+    EXPECT_EQ(sent.code, 7) << sent.err;
+    EXPECT_NE(sent.err.find("broken.flac: FLAC does not decode in the middle of the file"),
+              std::string::npos)
+        << sent.err;
+    expect_played_alone(read_file(capture), before);
 }
 
 TEST_F(Sending, ListFindsTheEndpointInTheNamespace) {

@@ -22,6 +22,47 @@ void write(const std::filesystem::path& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
 }
 
+std::string little(std::uint64_t v, int bytes) {
+    std::string s;
+    for (int i = 0; i < bytes; ++i)
+        s += char(v >> (8 * i));
+    return s;
+}
+
+std::string big(std::uint64_t v, int bytes) {
+    std::string s;
+    for (int i = bytes - 1; i >= 0; --i)
+        s += char(v >> (8 * i));
+    return s;
+}
+
+// Small files of every kind ondelle-send reads, as the readers expect them.
+std::string dsf_file(std::size_t blocks) {
+    const std::string data(blocks * 4096 * 2, '\x69');
+    return "DSD " + little(28, 8) + little(28 + 52 + 12 + data.size(), 8) + little(0, 8) +
+           "fmt " + little(52, 8) + little(1, 4) + little(0, 4) + little(2, 4) + little(2, 4) +
+           little(2822400, 4) + little(1, 4) + little(blocks * 4096 * 8, 8) + little(4096, 4) +
+           little(0, 4) + "data" + little(12 + data.size(), 8) + data;
+}
+
+std::string dff_file(std::size_t bytes) {
+    const std::string prop = "SND " + std::string("FS  ") + big(4, 8) + big(2822400, 4) + "CHNL" +
+                             big(10, 8) + big(2, 2) + "SLFTSRGT" + "CMPR" + big(4, 8) + "DSD ";
+    const std::string body = "DSD " + std::string("PROP") + big(prop.size(), 8) + prop + "DSD " +
+                             big(bytes, 8) + std::string(bytes, '\x69');
+    return "FRM8" + big(body.size(), 8) + body;
+}
+
+std::string wav_file(std::size_t frames, int bits) {
+    const int bytes = bits / 8;
+    std::string data(frames * 2 * std::size_t(bytes), '\0');
+    for (std::size_t i = 0; i < data.size(); ++i)
+        data[i] = char(i * 37);
+    return "RIFF" + little(36 + data.size(), 4) + "WAVEfmt " + little(16, 4) + little(1, 2) +
+           little(2, 2) + little(44100, 4) + little(44100 * 2 * bytes, 4) + little(2 * bytes, 2) +
+           little(bits, 2) + "data" + little(data.size(), 4) + data;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -30,7 +71,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path root = argv[1];
-    for (const char* target : {"frames", "json", "flac"})
+    for (const char* target : {"frames", "json", "flac", "dsd", "flac_file", "pcm_file"})
         std::filesystem::create_directories(root / target);
 
     const std::vector<std::string> messages = {
@@ -67,6 +108,14 @@ int main(int argc, char** argv) {
         for (std::size_t i = 1; i < stream.frames.size(); ++i)
             add(stream.frames[i]);
         write(root / "flac" / std::to_string(seed++), input);
+        std::string file = stream.header;
+        for (const auto& frame : stream.frames)
+            file += frame;
+        write(root / "flac_file" / std::to_string(bits), file);
     }
+    write(root / "dsd" / "dsf", dsf_file(1));
+    write(root / "dsd" / "dff", dff_file(64));
+    for (const int bits : {16, 24, 32})
+        write(root / "pcm_file" / std::to_string(bits), wav_file(32, bits));
     return 0;
 }
