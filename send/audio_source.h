@@ -22,6 +22,9 @@ class AudioSource {
     virtual bool next(std::string& payload, std::int64_t& frames, std::string& error) = 0;
     // What the reader passed over that the user may want to know, once the file has ended.
     virtual std::string note() const { return {}; }
+    // Goes to the frame given, or as near before it as the file allows (a DSF block, a FLAC
+    // frame when forwarded); false when it cannot, and then nothing changed.
+    virtual bool seek(std::int64_t frame) = 0;
 };
 
 // Opens a file by what it holds: DSF, DFF, FLAC (forwarded as FLAC when flac_offered, else

@@ -92,14 +92,28 @@ bool Offer::plays(const Format& format) const {
     return contains(pcm_rates, format.rate) && contains(pcm_bits, format.bits);
 }
 
+namespace {
+
+// "2.8224", "3.072": a rate in MHz without trailing zeros.
+std::string megahertz(std::int64_t rate) {
+    std::string text = std::to_string(rate / 1000000) + "." +
+                       std::to_string(rate % 1000000 + 1000000).substr(1);
+    while (text.back() == '0')
+        text.pop_back();
+    if (text.back() == '.') text.pop_back();
+    return text;
+}
+
+}  // namespace
+
 std::string Offer::describe() const {
+    // Every rate, not a range: a gap in a range would promise what the endpoint refuses.
     std::string text = "PCM";
     if (pcm_rates.empty()) {
         text.append(" nothing");
     } else {
-        const auto [lowest, highest] = std::minmax_element(pcm_rates.begin(), pcm_rates.end());
-        text.append(" ").append(std::to_string(*lowest));
-        if (*highest != *lowest) text.append("\xe2\x80\x93").append(std::to_string(*highest));
+        for (const auto rate : pcm_rates)
+            text.append(" ").append(std::to_string(rate));
         text.append(" Hz at ");
         for (std::size_t i = 0; i < pcm_bits.size(); ++i)
             text.append(i ? "/" : "").append(std::to_string(pcm_bits[i]));
@@ -107,8 +121,14 @@ std::string Offer::describe() const {
     }
     if (dsd_u8 && !dsd_rates.empty()) {
         text.append(",");
-        for (const auto rate : dsd_rates)
-            text.append(" ").append(dsd_name(rate));
+        for (const auto rate : dsd_rates) {
+            const std::string name = dsd_name(rate);
+            const bool repeated =
+                std::count_if(dsd_rates.begin(), dsd_rates.end(),
+                              [&](std::int64_t other) { return dsd_name(other) == name; }) > 1;
+            text.append(" ").append(name);
+            if (repeated) text.append(" (").append(megahertz(rate)).append(" MHz)");
+        }
     }
     return text;
 }
@@ -149,6 +169,7 @@ std::unique_ptr<EndpointLink> EndpointLink::open(const std::string& host, int po
         return nullptr;
     }
     link->welcome_ = std::move(reply.json);
+    link->state_.volume = link->welcome_.get("volume").get("value").as_int(-1);
     link->reader_ = start_thread("link reader", [link = link.get()] { link->read_reports(); });
     return link;
 }
@@ -213,16 +234,24 @@ void EndpointLink::read_reports() {
             state_.heard_stream = report->first;
             report->second.played = json.get("played").as_int(0);
             report->second.buffered_ms = json.get("buffered_ms").as_int(0);
-            report->second.underruns = json.get("underruns").as_int(0);
+            const std::int64_t underruns = json.get("underruns").as_int(0);
+            const auto before = underruns_before_.try_emplace(
+                report->first, endpoint_underruns_ < 0 ? underruns : endpoint_underruns_);
+            report->second.underruns = std::max<std::int64_t>(underruns - before.first->second, 0);
+            endpoint_underruns_ = underruns;
         } else if (type == "ended") {
             const auto report = state_.streams.find(json.get("stream").as_int(0));
             if (report == state_.streams.end()) continue;
             // Streams end in order: this one and every one before it are over.
             state_.ended_up_to = std::max(state_.ended_up_to, report->first);
+            underruns_before_.erase(underruns_before_.begin(),
+                                    underruns_before_.upper_bound(report->first));
             state_.streams.erase(state_.streams.begin(), std::next(report));
         } else if (type == "error") {
             state_.error_code = escape_controls(json.get("code").as_string(""));
             state_.error_message = escape_controls(json.get("message").as_string(""));
+        } else if (type == "volume") {
+            state_.volume = json.get("value").as_int(state_.volume);
         } else if (type == "stopped") {
             state_.taken = true;
         }

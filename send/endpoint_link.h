@@ -29,7 +29,8 @@ struct Offer {
     std::string model;
 
     bool plays(const Format& format) const;
-    // "PCM 44100–192000 Hz at 16/24/32 bits, DSD64 DSD128"
+    // "PCM 44100 48000 96000 Hz at 16/24/32 bits, DSD64 DSD128"; a DSD name that stands for
+    // two rates has the rate beside it: "DSD64 (2.8224 MHz) DSD64 (3.072 MHz)".
     std::string describe() const;
 };
 
@@ -64,13 +65,14 @@ class EndpointLink {
     struct Report {
         std::int64_t played = 0;  // frames of the stream heard
         std::int64_t buffered_ms = 0;
-        std::int64_t underruns = 0;
+        std::int64_t underruns = 0;  // while this stream played
     };
     struct State {
         // Only this run's streams that have not ended: reports about others are not kept.
         std::map<std::int64_t, Report> streams;
         std::int64_t heard_stream = 0;  // the stream the last status report was about
         std::int64_t ended_up_to = 0;   // streams end in order: every one up to this has
+        std::int64_t volume = -1;       // the endpoint's volume as it last said; -1: unknown
         std::string error_code;  // the last {"t":"error"} the endpoint sent
         std::string error_message;  // its text, control characters escaped
         bool taken = false;  // another sender took over
@@ -97,6 +99,10 @@ class EndpointLink {
     std::mutex mutex_;
     std::condition_variable changed_;
     State state_;
+    // The endpoint counts underruns since it started: a stream's own are those since the
+    // count it had when the stream was first reported.
+    std::int64_t endpoint_underruns_ = -1;
+    std::map<std::int64_t, std::int64_t> underruns_before_;
     std::thread reader_;
 };
 

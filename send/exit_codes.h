@@ -14,6 +14,7 @@ enum ExitCode : int {
     taken_over = 8,
     device_gone = 9,    // the endpoint's output went away, or would not open
     not_confirmed = 10, // the endpoint never said that the last file was heard
+    some_skipped = 11,  // files that could not be played were skipped; the others played
     interrupted = 130,
 };
 

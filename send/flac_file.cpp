@@ -39,6 +39,7 @@ class FlacFile final : public AudioSource {
             return false;
         }
         if (forward_) format_.codec = "flac";
+        FLAC__stream_decoder_get_decode_position(decoder_, &header_end_);
         // The first frame is decoded now: a file whose frames disagree with its header is
         // refused before any of it is sent.
         if (!decode_frame(error)) {
@@ -65,12 +66,25 @@ class FlacFile final : public AudioSource {
         }
         // The bytes the frame took in the file (the header too, before the first), read
         // again as they are.
-        payload.resize(frame_end_ - frame_start_);
-        if (std::fseek(raw_, long(frame_start_), SEEK_SET) != 0 ||
-            std::fread(payload.data(), 1, payload.size(), raw_) != payload.size()) {
-            error = "FLAC file cannot be read";
+        if (resend_header_ && !read_raw(0, header_end_, payload)) return fail_read(error);
+        resend_header_ = false;
+        return read_raw(frame_start_, frame_end_, payload) || fail_read(error);
+    }
+
+    bool seek(std::int64_t frame) override {
+        pcm_.clear();
+        have_frame_ = false;
+        if (!FLAC__stream_decoder_seek_absolute(decoder_, FLAC__uint64(frame)) ||
+            !problem_.empty())
             return false;
+        // The frame that holds the sample was delivered from that sample on: decoded, it is
+        // the next payload; forwarded, a frame goes whole or not at all, so the next whole
+        // frame follows the stream header instead.
+        if (!forward_ && !pcm_.empty()) {
+            have_frame_ = true;
+            frame_samples_ = std::int64_t(pcm_.size()) / (format_.channels * format_.bits / 8);
         }
+        resend_header_ = forward_;
         return true;
     }
 
@@ -100,6 +114,18 @@ class FlacFile final : public AudioSource {
         first_ = false;
         have_frame_ = true;
         return true;
+    }
+
+    // Appends the file's bytes from begin to end.
+    bool read_raw(std::uint64_t begin, std::uint64_t end, std::string& out) {
+        const std::size_t at = out.size();
+        out.resize(at + (end - begin));
+        return std::fseek(raw_, long(begin), SEEK_SET) == 0 &&
+               std::fread(out.data() + at, 1, end - begin, raw_) == end - begin;
+    }
+    static bool fail_read(std::string& error) {
+        error = "FLAC file cannot be read";
+        return false;
     }
 
     static FLAC__StreamDecoderWriteStatus on_write(const FLAC__StreamDecoder*,
@@ -174,6 +200,8 @@ class FlacFile final : public AudioSource {
     std::uint64_t frame_start_ = 0;
     std::uint64_t frame_end_ = 0;
     std::int64_t frame_samples_ = 0;
+    std::uint64_t header_end_ = 0;  // where the metadata ends and the first frame begins
+    bool resend_header_ = false;    // forwarded after a seek: the header goes first again
 };
 
 }  // namespace

@@ -167,13 +167,23 @@ bool choose_target(const std::string& to, Target& target) {
             return false;
         }
     } else {
+        // The name as written, else the one name that holds it, in that case or any.
+        const auto folded = [](std::string text) {
+            for (char& c : text)
+                if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+            return text;
+        };
         for (const auto& endpoint : found)
             if (endpoint.name == to) chosen = &endpoint;
-        if (!chosen) {
+        for (const bool any_case : {false, true}) {
+            if (chosen) break;
             const FoundEndpoint* containing = nullptr;
             int count = 0;
             for (const auto& endpoint : found) {
-                if (endpoint.name.find(to) != std::string::npos) {
+                const bool holds = any_case
+                                       ? folded(endpoint.name).find(folded(to)) != std::string::npos
+                                       : endpoint.name.find(to) != std::string::npos;
+                if (holds) {
                     containing = &endpoint;
                     ++count;
                 }
@@ -203,21 +213,42 @@ int play(const Options& options, Interruption& interruption) {
     if (!choose_target(options.to, target)) return stop_requested.load() ? interrupted : no_endpoint;
     if (stop_requested.load()) return interrupted;
     std::string error;
+    // The files are checked against what the endpoint plays first, as a control peer, which
+    // takes nothing over: a file that cannot play never stops someone else's music.
+    Checked checked;
+    {
+        auto asked = EndpointLink::open(target.host, target.port, hello("control"), error);
+        if (!asked) {
+            std::fprintf(stderr, "ondelle-send: cannot connect to %s\n", error.c_str());
+            return cannot_connect;
+        }
+        checked = check_files(options.files, asked->welcome());
+    }
+    if (checked.playable.empty()) return checked.refused;
+    if (stop_requested.load()) return interrupted;
     auto link = EndpointLink::open(target.host, target.port, hello(""), error);
     if (!link) {
         std::fprintf(stderr, "ondelle-send: cannot connect to %s\n", error.c_str());
         return cannot_connect;
     }
     if (options.volume >= 0) {
-        Json volume = make_message("volume");
-        volume.set("value", Json(options.volume));
-        link->send(volume);
+        if (link->welcome().get("volume").get("kind").as_string("fixed") == "fixed") {
+            std::fprintf(stderr, "ondelle-send: the endpoint's volume is fixed (its DAC's own "
+                                 "knob): --volume %d is not applied\n",
+                         options.volume);
+        } else {
+            Json volume = make_message("volume");
+            volume.set("value", Json(options.volume));
+            link->send(volume);
+        }
     }
     Terminal terminal;
     interruption.before_forced_exit([&terminal] { terminal.give_back(); });
-    const int code = play_files(*link, options.files, terminal, stop_requested);
+    const int code =
+        play_files(*link, checked.playable, terminal, stop_requested, options.wait_device);
     interruption.before_forced_exit(nullptr);
-    return code;
+    // Files skipped at the start are said by the code when the others played.
+    return code == played && checked.refused != played ? some_skipped : code;
 }
 
 int run(const Options& options) {

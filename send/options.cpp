@@ -5,7 +5,7 @@ namespace ondelle::send {
 
 const char* const usage_text =
     "usage: ondelle-send --list\n"
-    "       ondelle-send [--to NAME|HOST[:PORT]] [--volume N] FILE...\n";
+    "       ondelle-send [--to NAME|HOST[:PORT]] [--volume N] [--wait-device] FILE...\n";
 
 CommandLine command_line(Options& o) {
     CommandLine line;
@@ -20,6 +20,9 @@ CommandLine command_line(Options& o) {
                     "the only endpoint found", o.to),
         number_option("--volume", "N", "set the endpoint's volume before playing", "unchanged",
                       0, 100, o.volume),
+        switch_option("--wait-device",
+                      "when the endpoint's output goes away, wait for it and go on from there",
+                      o.wait_device),
     };
     line.operand = [&o](const std::string& file) { o.files.push_back(file); };
     return line;

@@ -14,6 +14,7 @@ struct Options {
     bool list = false;
     std::string to;   // a display name, or HOST[:PORT]
     int volume = -1;  // 0 to 100; -1: not asked for
+    bool wait_device = false;
     std::vector<std::string> files;
 };
 

@@ -60,6 +60,8 @@ class PcmFile final : public AudioSource {
         return true;
     }
 
+    bool seek(std::int64_t frame) override { return sf_seek(file_, frame, SEEK_SET) >= 0; }
+
   private:
     SNDFILE* file_;
     Format format_;

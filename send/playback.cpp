@@ -5,11 +5,14 @@
 // stream being heard.
 #include "playback.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
+#include <tuple>
 
 #include "audio_source.h"
 #include "terminal.h"
@@ -55,6 +58,24 @@ Json start_message(std::int64_t stream, const Format& f, const std::string& titl
     return start;
 }
 
+// Opens a file the endpoint can play as it is; otherwise the exit code that says why, with
+// error naming the file.
+std::optional<ExitCode> open_playable(const std::string& path, const Offer& offer,
+                                      std::unique_ptr<AudioSource>& source, std::string& error) {
+    source = open_audio(path, offer.flac, error);
+    if (!source) return file_unreadable;
+    const Format& format = source->format();
+    Format plain = format;
+    plain.codec = "pcm";
+    if (offer.plays(plain)) return std::nullopt;
+    const std::string channels =
+        format.channels != 2 ? " in " + std::to_string(format.channels) + " channels" : "";
+    error = std::filesystem::path(path).filename().string() + ": the endpoint does not play " +
+            format_text(plain) + channels + " (it plays " + offer.describe() + ")";
+    source.reset();
+    return format_refused;
+}
+
 // What one stream is: which file, how to show its position, and how much of it was sent.
 struct StreamInfo {
     std::size_t file = 0;
@@ -69,12 +90,16 @@ struct StreamInfo {
 constexpr double in_flight_margin_ms = 1000;
 // After the last file, how much longer than its audio the endpoint may take to say so.
 constexpr auto end_margin = 5s;
+constexpr int volume_step = 5;
+// While the output is away, how often the stream is started again.
+constexpr auto device_retry = 2s;
 
 class Playback {
   public:
     Playback(EndpointLink& link, const std::vector<std::string>& files, Terminal& terminal,
-             const std::atomic<bool>& stop_requested)
-        : link_(link),
+             const std::atomic<bool>& stop_requested, bool wait_device)
+        : wait_device_(wait_device),
+          link_(link),
           files_(files),
           terminal_(terminal),
           stop_requested_(stop_requested),
@@ -84,16 +109,29 @@ class Playback {
 
     ExitCode run() {
         std::size_t index = 0;
+        std::int64_t offset = 0;
         for (;;) {
             while (index < files_.size()) {
-                if (const auto code = send_file(index)) return *code;
+                const auto code = send_file(index, std::exchange(offset, 0));
+                if (code == device_gone && wait_device_) {
+                    std::tie(index, offset) = resume_point(index);
+                    if (const auto stop = wait_for_device()) return *stop;
+                    continue;
+                }
+                if (code) return *code;
                 if (skip_to_) {
                     index = *std::exchange(skip_to_, std::nullopt);
                     continue;
                 }
                 ++index;
             }
-            if (const auto code = hear_the_end()) return *code;
+            const auto code = hear_the_end();
+            if (code == device_gone && wait_device_) {
+                std::tie(index, offset) = resume_point(index);
+                if (const auto stop = wait_for_device()) return *stop;
+                continue;
+            }
+            if (code) return *code;
             if (!skip_to_) return failed_.value_or(played);
             index = *std::exchange(skip_to_, std::nullopt);
             if (index >= files_.size()) return played;
@@ -102,28 +140,19 @@ class Playback {
 
   private:
     // Sends one file as a stream; an exit code when the run ends here.
-    std::optional<ExitCode> send_file(std::size_t index) {
+    std::optional<ExitCode> send_file(std::size_t index, std::int64_t from_frame) {
         const std::string& path = files_[index];
         const std::string name = std::filesystem::path(path).filename().string();
         std::string error;
-        auto source = open_audio(path, offer_.flac, error);
-        if (!source) {
+        std::unique_ptr<AudioSource> source;
+        if (const auto refused = open_playable(path, offer_, source, error)) {
+            // Checked before the run began; it changed since.
             terminal_.finish_line();
             std::fprintf(stderr, "ondelle-send: %s\n", error.c_str());
-            return file_unreadable;
+            return refused;
         }
         const Format& format = source->format();
-        Format plain = format;
-        plain.codec = "pcm";
-        if (!offer_.plays(plain)) {
-            terminal_.finish_line();
-            const std::string channels =
-                format.channels != 2 ? " in " + std::to_string(format.channels) + " channels" : "";
-            std::fprintf(stderr, "ondelle-send: %s: the endpoint does not play %s%s (it plays %s)\n",
-                         name.c_str(), format_text(plain).c_str(), channels.c_str(),
-                         offer_.describe().c_str());
-            return format_refused;
-        }
+        if (from_frame > 0 && !source->seek(from_frame)) from_frame = 0;
         StreamInfo info;
         info.file = index;
         info.name = name;
@@ -133,7 +162,7 @@ class Playback {
         const std::int64_t stream = ++last_stream_;
         streams_[stream] = info;
         link_.expect_stream(stream);
-        if (!terminal_.interactive()) {
+        if (!terminal_.interactive() && announced_.insert(index).second) {
             std::printf("%zu/%zu %s  %s\n", index + 1, files_.size(), name.c_str(),
                         info.format.c_str());
             std::fflush(stdout);
@@ -214,7 +243,9 @@ class Playback {
                    std::chrono::milliseconds(std::int64_t(in_flight_ms())) + end_margin;
         };
         auto give_up = bound();
-        while (!link_.wait_ended(last_stream_, 200ms)) {
+        // A stream the endpoint dropped (its output gone) is ended too: what it said before
+        // the end is looked at first.
+        while (!link_.wait_ended(last_stream_, 200ms) || link_.state().error_code == "device") {
             if (const auto code = between_payloads()) return code;
             if (skip_to_) return std::nullopt;
             if (paused_) give_up = bound();  // a pause is the user's, not the endpoint's
@@ -236,7 +267,8 @@ class Playback {
             return interrupted;
         }
         if (const auto code = check_link(false)) return code;
-        switch (terminal_.take_key()) {
+        const char key = terminal_.take_key();
+        switch (key) {
             case ' ':
                 paused_ = !paused_;
                 link_.send(make_message(paused_ ? "pause" : "resume"));
@@ -253,11 +285,72 @@ class Playback {
             case 'q':
                 stop_now();
                 return played;
+            case '+':
+            case '-':
+                change_volume(key == '+' ? volume_step : -volume_step);
+                break;
             default:
                 break;
         }
         show_progress();
         return std::nullopt;
+    }
+
+    // Where to go on once the output is back: the first stream not heard to its end, from
+    // as far as it was heard (the file being sent, from its start, when none is left).
+    std::pair<std::size_t, std::int64_t> resume_point(std::size_t sending) {
+        const auto state = link_.state();
+        for (const auto& [stream, info] : streams_) {
+            if (stream <= state.ended_up_to) continue;
+            const auto report = state.streams.find(stream);
+            return {info.file, report == state.streams.end() ? 0 : report->second.played};
+        }
+        return {sending, 0};
+    }
+
+    // The output has gone: waits a while, the keys and Ctrl-C still working, before the
+    // stream is started again; an exit code when the run ends meanwhile.
+    std::optional<ExitCode> wait_for_device() {
+        if (!waiting_said_) {
+            terminal_.finish_line();
+            std::fprintf(stderr, "ondelle-send: endpoint: %s; waiting for it to come back\n",
+                         link_.state().error_message.c_str());
+            waiting_said_ = true;
+        }
+        link_.clear_error();
+        const auto until = std::chrono::steady_clock::now() + device_retry;
+        while (std::chrono::steady_clock::now() < until) {
+            link_.wait_report(100ms);
+            if (stop_requested_.load()) {
+                stop_now();
+                return interrupted;
+            }
+            if (terminal_.take_key() == 'q') {
+                stop_now();
+                return played;
+            }
+            const auto state = link_.state();
+            if (state.lost || state.taken) return check_link(false);
+            link_.clear_error();  // the streams refused meanwhile say so again
+        }
+        return std::nullopt;
+    }
+
+    // Where the endpoint takes a volume, moves it by step and shows the new level.
+    void change_volume(int step) {
+        if (link_.welcome().get("volume").get("kind").as_string("fixed") == "fixed") {
+            volume_shown_ = "volume fixed";
+        } else {
+            const auto state = link_.state();
+            const std::int64_t level =
+                std::clamp<std::int64_t>((state.volume < 0 ? 50 : state.volume) + step, 0, 100);
+            Json volume = make_message("volume");
+            volume.set("value", Json(level));
+            link_.send(volume);
+            volume_shown_ = "volume " + std::to_string(level);
+        }
+        volume_shown_until_ = std::chrono::steady_clock::now() + 3s;
+        next_show_ = {};
     }
 
     // Stops at once: the endpoint drops what it holds with the connection.
@@ -288,8 +381,9 @@ class Playback {
         if (*code == format_refused)
             std::fprintf(stderr, "ondelle-send: the endpoint refused the format: %s\n",
                          state.error_message.c_str());
-        if (*code == device_gone)
+        if (*code == device_gone && !wait_device_)
             std::fprintf(stderr, "ondelle-send: endpoint: %s\n", state.error_message.c_str());
+        if (*code == device_gone && wait_device_) return code;  // said by the wait
         if (*code == connection_lost)
             std::fprintf(stderr, link_.stuck()
                                      ? "ondelle-send: the endpoint took nothing for %lld s\n"
@@ -315,9 +409,15 @@ class Playback {
                        clock_text(double(report.played) / info.frames_per_second) + " / " +
                        clock_text(info.seconds) + "  buffered " +
                        std::to_string(report.buffered_ms) + " ms  underruns " +
-                       std::to_string(report.underruns) + (paused_ ? "  (paused)" : ""));
+                       std::to_string(report.underruns) + (paused_ ? "  (paused)" : "") +
+                       (std::chrono::steady_clock::now() < volume_shown_until_
+                            ? "  " + volume_shown_
+                            : std::string()));
     }
 
+    const bool wait_device_;
+    bool waiting_said_ = false;
+    std::set<std::size_t> announced_;  // files whose line has been printed
     EndpointLink& link_;
     const std::vector<std::string>& files_;
     Terminal& terminal_;
@@ -328,6 +428,8 @@ class Playback {
     std::optional<ExitCode> failed_;  // a file that failed part way: the run's code
     std::pair<std::int64_t, std::int64_t> last_heard_{0, 0};  // ended up to, played
     std::chrono::steady_clock::time_point last_progress_ = std::chrono::steady_clock::now();
+    std::string volume_shown_;
+    std::chrono::steady_clock::time_point volume_shown_until_{};
     std::int64_t last_stream_ = 0;
     bool paused_ = false;
     std::optional<std::size_t> skip_to_;
@@ -336,9 +438,26 @@ class Playback {
 
 }  // namespace
 
+Checked check_files(const std::vector<std::string>& files, const Json& welcome) {
+    const Offer offer = read_offer(welcome);
+    Checked checked;
+    for (const std::string& path : files) {
+        std::unique_ptr<AudioSource> source;
+        std::string error;
+        if (const auto refused = open_playable(path, offer, source, error)) {
+            std::fprintf(stderr, "ondelle-send: %s\n", error.c_str());
+            if (checked.refused == played) checked.refused = *refused;
+            continue;
+        }
+        checked.playable.push_back(path);
+    }
+    return checked;
+}
+
 ExitCode play_files(EndpointLink& link, const std::vector<std::string>& files,
-                    Terminal& terminal, const std::atomic<bool>& stop_requested) {
-    return Playback(link, files, terminal, stop_requested).run();
+                    Terminal& terminal, const std::atomic<bool>& stop_requested,
+                    bool wait_device) {
+    return Playback(link, files, terminal, stop_requested, wait_device).run();
 }
 
 }  // namespace ondelle::send

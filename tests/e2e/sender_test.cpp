@@ -11,7 +11,9 @@
 
 #include "e2e/program.h"
 #include "e2e/wire_audio.h"
+#include "e2e/key_timing.h"
 #include "helpers/flac_encoding.h"
+#include "helpers/peer.h"
 
 namespace ondelle::test {
 namespace {
@@ -282,13 +284,93 @@ TEST_F(Sending, FlacThatBreaksPartWayIsHeardUpToTheBreak) {
     expect_played_alone(read_file(capture), before);
 }
 
-TEST_F(Sending, ListFindsTheEndpointInTheNamespace) {
-    start(R"("rates":[44100,48000],"layouts":["16/16","24/24"])");
+// Files that cannot play are found before the sender takes over: alone they stop nobody's
+// music; after a good file they are skipped, and the good file plays whole.
+TEST_F(Sending, BadFilesTakeNothingOverAndAreSkipped) {
+    start(R"("rates":[44100],"layouts":["16/16"])");
+    const std::string good = pattern(44100 / 2 * 4, 6);
+    write_wav(dir.path("good.wav"), good, 44100, 16);
+    write_wav(dir.path("low.wav"), pattern(22050 / 10 * 4, 3), 22050, 16);
+    write_file(dir.path("text.wav"), "not audio at all");
+    const struct {
+        const char* file;
+        int code;
+        std::string says;
+    } bad[] = {
+        {"missing.wav", 7, "missing.wav: No such file or directory"},
+        {"text.wav", 7, "text.wav: not audio"},
+        {"low.wav", 6, "low.wav: the endpoint does not play PCM 22050 Hz 16-bit"},
+    };
+    {
+        Peer other = Peer::hello(
+            port, R"({"t":"hello","proto":2,"sender":{"id":"other","name":"Other"}})");
+        ASSERT_TRUE(other.send_json(start_message(1, "pcm", 44100, 16)));
+        ASSERT_TRUE(other.send_audio(1, pattern(44100 * 4)));
+        for (const auto& c : bad) {
+            const auto sent = send({"--to", to(), dir.path(c.file)});
+            EXPECT_EQ(sent.code, c.code) << sent.err;
+            EXPECT_NE(sent.err.find(c.says), std::string::npos) << sent.err;
+        }
+        EXPECT_FALSE(other.read_message("stopped", 500ms)) << "someone took over";
+    }
+    write_file(capture, "");
+    std::vector<std::string> arguments = {"--to", to(), dir.path("good.wav")};
+    for (const auto& c : bad)
+        arguments.push_back(dir.path(c.file));
+    const auto sent = send(arguments);
+    EXPECT_EQ(sent.code, 11) << sent.err;
+    for (const auto& c : bad)
+        EXPECT_NE(sent.err.find(c.says), std::string::npos) << sent.err;
+    expect_played_alone(read_file(capture), good);
+}
+
+// A DAC that goes away: said, with its own exit code, during a stream and at the start; or,
+// with --wait-device, waited for, and the file goes on from where it was heard.
+TEST_F(Sending, ALostOutputIsSaidOrWaitedFor) {
+    start(R"("rates":[44100],"layouts":["16/16"],"removed_after_ms":300,"returns_after_ms":4000)");
+    const std::string audio = pattern(44100 * 3 * 4, 8);  // three seconds
+    write_wav(dir.path("long.wav"), audio, 44100, 16);
+    const std::string gone = "ondelle-send: endpoint: the output device is gone";
+    const auto during = send({"--to", to(), dir.path("long.wav")});
+    EXPECT_EQ(during.code, 9) << during.err;
+    EXPECT_NE(during.err.find(gone + "\n"), std::string::npos) << during.err;
+    const auto at_start = send({"--to", to(), dir.path("long.wav")});
+    EXPECT_EQ(at_start.code, 9) << at_start.err;
+    EXPECT_NE(at_start.err.find(gone + "\n"), std::string::npos) << at_start.err;
+    write_file(capture, "");
+    const auto waiting = send({"--to", to(), "--wait-device", dir.path("long.wav")});
+    EXPECT_EQ(waiting.code, 0) << waiting.err << waiting.out;
+    EXPECT_NE(waiting.err.find(gone + "; waiting for it to come back\n"), std::string::npos)
+        << waiting.err;
+    // Started afresh once the device was back: the end of the file is heard as it is.
+    const std::string captured = read_file(capture);
+    EXPECT_NE(captured.find(audio.substr(audio.size() / 2)), std::string::npos);
+}
+
+// Space, n and q act at once: no more audio is in flight than the endpoint buffers, so a
+// key is never queued behind seconds of it (the figures for every kind of file are in
+// bench/sender_keys).
+TEST_F(Sending, KeysActWithinASecond) {
+    start(R"("rates":[44100,48000],"layouts":["16/16"])");
+    write_wav(dir.path("first.wav"), pattern(44100 * 4 * 20, 1), 44100, 16);
+    write_wav(dir.path("second.wav"), pattern(48000 * 4 * 5, 2), 48000, 16);
+    const auto times = measure_keys(dir, *endpoint, capture, to(), dir.path("first.wav"),
+                                    dir.path("second.wav"), "PCM 48000 Hz 16-bit");
+    ASSERT_TRUE(times) << endpoint->err();
+    EXPECT_LT(times->pause_ms, 1000);
+    EXPECT_LT(times->next_ms, 1000);
+    EXPECT_LT(times->quit_ms, 1000);
+}
+
+// Every rate it plays, not a range that hides the gaps; a DSD name that stands for two
+// rates says which.
+TEST_F(Sending, ListFindsTheEndpointInTheNamespaceWithEveryRate) {
+    start(R"("rates":[44100,96000,176400,192000],"layouts":["16/16","24/32"])", {"--dop"});
     const auto listed = send({"--list"});
     ASSERT_EQ(listed.code, 0) << listed.err;
     EXPECT_EQ(listed.out, "DEN \xc2\xb7 DAC  10.77.0.1:" + std::to_string(port) +
-                              "  DAC  PCM 44100\xe2\x80\x93"
-                              "48000 Hz at 16/24 bits\n");
+                              "  DAC  PCM 44100 96000 176400 192000 Hz at 16/24 bits, "
+                              "DSD64 (2.8224 MHz) DSD64 (3.072 MHz)\n");
 }
 
 TEST_F(Sending, RefusalsAndAbsencesSayWhyWithTheirExitCodes) {
