@@ -86,6 +86,24 @@ std::string dop32(const std::string& wire) {
     return out;
 }
 
+// A FLAC file of the stream, with extra bytes before the frame numbered at (or none), and
+// the wire PCM of its frames before that one (all of them without it).
+struct FlacFile {
+    std::string bytes;
+    std::string pcm;
+};
+FlacFile flac_file(const FlacStream& stream, const std::string& extra = "",
+                   std::size_t at = std::size_t(-1)) {
+    FlacFile file{stream.header, ""};
+    for (std::size_t i = 0; i < stream.frames.size(); ++i) {
+        if (i == at) file.bytes += extra;
+        file.bytes += stream.frames[i];
+        if (i < at) file.pcm += stream.pcm[i];
+    }
+    if (at == std::size_t(-1)) file.bytes += extra;
+    return file;
+}
+
 class Sending : public testing::Test {
   protected:
     void SetUp() override {
@@ -146,13 +164,7 @@ TEST_F(Sending, TwoFilesOfOneFormatJoinWithoutAGap) {
 }
 
 TEST_F(Sending, FlacIsForwardedWhenOfferedAndDecodedOtherwise) {
-    const auto stream = encode_flac(24, 2, 1152, 8, 44100);
-    std::string file_bytes = stream.header;
-    std::string pcm;
-    for (std::size_t i = 0; i < stream.frames.size(); ++i) {
-        file_bytes += stream.frames[i];
-        pcm += stream.pcm[i];
-    }
+    const auto [file_bytes, pcm] = flac_file(encode_flac(24, 2, 1152, 8, 44100));
     const std::string file = dir.path("song.flac");
     write_file(file, file_bytes);
     for (const bool offered : {true, false}) {
@@ -238,14 +250,8 @@ TEST_F(Sending, BrokenFilesAreRefusedQuicklyWithTheReason) {
 
 // A tag after the last frame, as many collections have: the audio is whole and plays.
 TEST_F(Sending, FlacWithATagAfterTheLastFramePlaysWhole) {
-    const auto stream = encode_flac(16, 2, 1152, 8, 44100);
-    std::string file_bytes = stream.header;
-    std::string pcm;
-    for (std::size_t i = 0; i < stream.frames.size(); ++i) {
-        file_bytes += stream.frames[i];
-        pcm += stream.pcm[i];
-    }
-    file_bytes += "TAG" + std::string(125, ' ');
+    const auto [file_bytes, pcm] =
+        flac_file(encode_flac(16, 2, 1152, 8, 44100), "TAG" + std::string(125, ' '));
     write_file(dir.path("tagged.flac"), file_bytes);
     for (const bool offered : {true, false}) {
         SCOPED_TRACE(offered ? "forwarded" : "decoded");
@@ -266,14 +272,8 @@ TEST_F(Sending, FlacWithATagAfterTheLastFramePlaysWhole) {
 
 // Bytes that do not decode in the middle: what came before is heard, then the file fails.
 TEST_F(Sending, FlacThatBreaksPartWayIsHeardUpToTheBreak) {
-    const auto stream = encode_flac(16, 2, 1152, 8, 44100);
-    std::string file_bytes = stream.header;
-    std::string before;
-    for (std::size_t i = 0; i < stream.frames.size(); ++i) {
-        if (i == 4) file_bytes += std::string(300, '\x55');
-        file_bytes += stream.frames[i];
-        if (i < 4) before += stream.pcm[i];
-    }
+    const auto [file_bytes, before] =
+        flac_file(encode_flac(16, 2, 1152, 8, 44100), std::string(300, '\x55'), 4);
     write_file(dir.path("broken.flac"), file_bytes);
     start(R"("rates":[44100],"layouts":["16/16"])");
     const auto sent = send({"--to", to(), dir.path("broken.flac")});
