@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "json.h"
 #include "support/bytes.h"
@@ -70,6 +71,9 @@ class Conn {
     // now unless given); a peer that does not take it by then is shut down.
     bool send_json(const Json& message) { return send_json(message, send_deadline()); }
     bool send_json(const Json& message, SendDeadline deadline);
+    // A Control frame of JSON text already written (the status thread writes its reports into
+    // a buffer it keeps, so that reporting allocates nothing).
+    bool send_json_text(std::string_view text, SendDeadline deadline);
     bool send_blob(std::uint8_t kind, std::uint32_t stream, const std::string& id,
                    const std::string& mime, std::uint64_t offset, std::uint64_t total,
                    const void* data, std::size_t size);

@@ -262,6 +262,7 @@ class Endpoint {
 
     const std::uint64_t capacity_;
     std::string wireless_statistics_ = "/proc/net/wireless";  // under the player lock
+    bool wireless_absent_ = false;  // the file is not there: not looked for again
     std::atomic<net::SocketHandle> listener_{net::no_socket};
     std::atomic<bool> stopping_{false};
     std::vector<ConnEntry> connections_;  // under the player lock

@@ -42,7 +42,8 @@ struct Caps {
 
 class Asio {
   public:
-    // data_event is lent: set when a buffer switch consumed audio or the sink closes.
+    // data_event is lent: set when a buffer switch freed the room a writer waits for, or the
+    // sink closes.
     // output_ready_allowed false: never call the driver's outputReady.
     Asio(DriverEntry entry, HANDLE data_event, bool output_ready_allowed);
     ~Asio();  // stops the thread if it still runs
@@ -88,6 +89,9 @@ class Asio {
     std::atomic<std::uint64_t> write_pos{0};
     std::atomic<std::uint64_t> read_pos{0};
     std::atomic<bool> paused{false};
+    // Bytes of room a writer waiting on data_event needs; 0 when none waits. The buffer
+    // switch signals once that much is free, not at every half buffer.
+    std::atomic<std::uint64_t> writer_wants{0};
     std::atomic<bool> discard_request{false};
     std::atomic<bool> armed{false};
     // Nothing more follows what the ring holds: running dry is the end of the stream (or a
@@ -101,7 +105,6 @@ class Asio {
     std::atomic<bool> reset_request{false};
     std::atomic<std::int32_t> frame_bytes{8};
     const HANDLE data_event;
-    ByteVector scratch;  // one half buffer of ring frames, for the buffer switch
     std::uint32_t dither_state = 12345;
 
     // Set on the driver thread by open; read by the sink and the buffer switch.

@@ -1,7 +1,6 @@
 // The driver's callbacks. The buffer switch, on the driver's own thread, moves one half
 // buffer from the ring into the driver's buffers, in its sample type, with silence for what
-// the ring cannot give; it takes no lock and allocates nothing once open has sized the
-// scratch buffer.
+// the ring cannot give; it takes no lock and allocates nothing.
 #include <windows.h>
 
 #include <algorithm>
@@ -9,7 +8,7 @@
 
 #include "asio.h"
 #include "program_name.h"
-#include "sample_store.h"
+#include "half_buffer.h"
 #include "win/log_line.h"
 
 namespace ondelle {
@@ -29,58 +28,33 @@ void Asio::render(std::int32_t index) {
 
     if (discard_request.exchange(false)) read_pos.exchange(write_pos.load());
 
+    // Straight from the ring into the driver's buffers; the ring's room is given back only
+    // once they are filled, so that the writer cannot overwrite what is being read.
+    const std::uint64_t read = read_pos.load();
     std::uint64_t n = 0;
     if (armed.load() && !paused.load() && !ring.empty()) {
-        const std::size_t wanted = std::size_t(h) * std::size_t(frame);
-        if (scratch.size() < wanted) scratch.resize(wanted, 0);
-        const std::uint64_t read = read_pos.load();
-        const std::uint64_t take = std::min<std::uint64_t>(write_pos.load() - read, wanted);
-        const std::size_t size = ring.size();
-        const std::size_t at = std::size_t(read % size);
-        const std::size_t first = std::min<std::size_t>(std::size_t(take), size - at);
-        std::memcpy(scratch.data(), ring.data() + at, first);
-        std::memcpy(scratch.data() + first, ring.data(), std::size_t(take) - first);
-        read_pos.fetch_add(take);
-        n = take / std::uint64_t(frame);
+        n = std::min<std::uint64_t>((write_pos.load() - read) / std::uint64_t(frame),
+                                    std::uint64_t(h));
         if (n < std::uint64_t(h) && !no_more_audio.load()) underrun_count.fetch_add(1);
     }
-
     if (left && right) {
-        if (dsd) {
-            const bool reverse = type == ASIOSTDSDInt8LSB1;
-            for (std::int32_t i = 0; i < h; ++i) {
-                std::uint8_t l = dsd_silence, r = dsd_silence;
-                if (std::uint64_t(i) < n) {
-                    l = scratch[std::size_t(i) * 2];
-                    r = scratch[std::size_t(i) * 2 + 1];
-                }
-                left[i] = reverse ? bit_reverse[l] : l;
-                right[i] = reverse ? bit_reverse[r] : r;
-            }
-        } else {
-            const double g = gain.load();
-            const int bytes = silence_sample_bytes(type);
-            for (std::int32_t i = 0; i < h; ++i) {
-                std::int32_t l = 0, r = 0;
-                if (std::uint64_t(i) < n) {
-                    std::memcpy(&l, &scratch[std::size_t(i) * 8], 4);
-                    std::memcpy(&r, &scratch[std::size_t(i) * 8 + 4], 4);
-                    if (g != 1.0) {
-                        l = requantise(l, g, type, dither_state);
-                        r = requantise(r, g, type, dither_state);
-                    }
-                }
-                store_sample(l, type, left + std::size_t(i) * bytes);
-                store_sample(r, type, right + std::size_t(i) * bytes);
-            }
-        }
+        const std::size_t size = ring.size();
+        const RingFrames from{ring.data(), size, size == 0 ? 0 : std::size_t(read % size), n};
+        if (dsd)
+            fill_dsd_half(from, h, type == ASIOSTDSDInt8LSB1, left, right);
+        else
+            fill_pcm_half(from, h, type, gain.load(), dither_state, left, right);
     }
+    if (n > 0) read_pos.fetch_add(n * std::uint64_t(frame));
 
     const std::uint64_t count = callback_count.load();
     history[count % 8].store(std::int32_t(n));
     callback_count.store(count + 1);
     if (use_output_ready_ && driver_) driver_->outputReady();
-    if (n > 0) SetEvent(data_event);
+    std::uint64_t wants = writer_wants.load();
+    if (wants != 0 && ring.size() - (write_pos.load() - read_pos.load()) >= wants &&
+        writer_wants.compare_exchange_strong(wants, 0))
+        SetEvent(data_event);
 }
 
 namespace {

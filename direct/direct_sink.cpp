@@ -14,6 +14,7 @@ namespace ondelle {
 namespace {
 
 constexpr std::uint64_t stall_ms = 1001;
+constexpr DWORD writer_poll_ms = 500;
 
 bool listed(const std::vector<std::int32_t>& rates, std::int32_t rate) {
     return std::find(rates.begin(), rates.end(), rate) != rates.end();
@@ -49,14 +50,12 @@ bool DirectSink::open(const Format& format, std::string& error) {
     const std::int32_t frame_bytes = dsd_ ? 2 : 8;
     asio_->frame_bytes = frame_bytes;
     const std::int64_t buffer_size = asio_->buffer_size.load();
-    const std::int64_t h = dsd_ ? buffer_size / 8 : buffer_size;
     const std::int64_t ring_bytes =
         dsd_ ? std::max<std::int64_t>(8 * (buffer_size / 8), format.rate / 16)
              : std::max<std::int64_t>(32 * buffer_size, 2 * std::int64_t(format.rate));
     asio_->ring.assign(std::size_t(ring_bytes), 0);
     asio_->write_pos = 0;
     asio_->read_pos = 0;
-    asio_->scratch.assign(std::size_t(h * frame_bytes), 0);
     asio_->paused = false;
     asio_->armed = false;
     asio_->no_more_audio = false;
@@ -114,7 +113,20 @@ std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) 
             continue;
         }
         if (!asio_->armed && !asio_->paused && !arm()) return 0;
-        WaitForSingleObject(asio_->data_event, 50);
+        // Woken once a quarter of the ring is free (or what is left to copy, when that is
+        // more), or after a while to look for a driver that stalled or went.
+        const std::uint64_t wants = std::min<std::uint64_t>(
+            size, std::max<std::uint64_t>(size / 4, scratch_.size() - copied));
+        asio_->writer_wants = wants;
+        // Room may have come between the look above and the word: look again before sleeping;
+        // and a driver that went quiet is noticed when it has been quiet for the stall limit.
+        if (size - (asio_->write_pos.load() - asio_->read_pos.load()) < wants) {
+            const std::uint64_t quiet = GetTickCount64() - asio_->last_callback.load();
+            const std::uint64_t until_stall = quiet < stall_ms ? stall_ms - quiet : 1;
+            WaitForSingleObject(asio_->data_event,
+                                DWORD(std::min<std::uint64_t>(writer_poll_ms, until_stall)));
+        }
+        asio_->writer_wants = 0;
         if (asio_->lost) return 0;
         const std::uint64_t last_callback = asio_->last_callback.load();
         if (asio_->armed && !asio_->paused && GetTickCount64() - last_callback >= stall_ms) {

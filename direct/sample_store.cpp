@@ -60,22 +60,14 @@ int valid_bits(std::int32_t type) {
     }
 }
 
-std::uint32_t next_random(std::uint32_t x) {
-    return std::uint32_t(std::uint64_t(48271) * x % 2147483647u);
-}
+Requantiser::Requantiser(double gain, std::int32_t type)
+    : factor_(gain / std::ldexp(1.0, 32 - valid_bits(type))),
+      lo_(-std::ldexp(1.0, valid_bits(type) - 1)),
+      hi_(std::ldexp(1.0, valid_bits(type) - 1) - 1),
+      shift_(32 - valid_bits(type)) {}
 
 std::int32_t requantise(std::int32_t s, double gain, std::int32_t type, std::uint32_t& state) {
-    const int f = valid_bits(type);
-    const double scale = std::ldexp(1.0, 32 - f);
-    const double lo = -std::ldexp(1.0, f - 1);
-    const double hi = std::ldexp(1.0, f - 1) - 1;
-    const std::uint32_t x1 = next_random(state);
-    const std::uint32_t x2 = next_random(x1);
-    state = x2;
-    const double dither = (double(x1 & 0xFFFF) - double(x2 & 0xFFFF)) / 65536.0;
-    const double v = std::clamp(std::nearbyint(double(s) * gain / scale + dither), lo, hi);
-    // The shift is done on the unsigned bits: v is in range, so nothing is lost.
-    return std::int32_t(std::uint32_t(std::int64_t(v)) << (32 - f));
+    return Requantiser(gain, type)(s, state);
 }
 
 void store_sample(std::int32_t s, std::int32_t type, std::uint8_t* out) {

@@ -238,9 +238,10 @@ std::uint64_t WasapiSink::write(const std::uint8_t* data, std::uint64_t frames) 
     std::uint64_t copied = 0;
     while (copied < scratch_.size()) {
         if (fill_ == ring_size) {
-            // Wait for a quarter of the ring (or for what is left to copy) instead of waking
-            // at every period the device takes.
-            writer_needs_ = std::min<std::uint64_t>(scratch_.size() - copied, ring_size / 4);
+            // Wait for a quarter of the ring (or for what is left to copy, when that is more)
+            // instead of waking at every period the device takes.
+            writer_needs_ =
+                std::min(ring_size, std::max(scratch_.size() - copied, ring_size / 4));
             cond_.wait(lock,
                        [&] { return !running_.load() || ring_size - fill_ >= writer_needs_; });
             writer_needs_ = 0;
@@ -371,6 +372,9 @@ void WasapiSink::render_main() {
                 }
                 started_ = true;
             }
+            const bool wake_writer = std::exchange(wake_writer_, false);
+            lock.unlock();
+            if (wake_writer) cond_.notify_all();
             continue;
         }
         lock.unlock();
@@ -404,6 +408,10 @@ void WasapiSink::render_main() {
             report_device_gone();
             break;
         }
+        // The writer is woken once the lock is free, so that it does not wake only to wait.
+        const bool wake_writer = std::exchange(wake_writer_, false);
+        lock.unlock();
+        if (wake_writer) cond_.notify_all();
     }
     if (task) AvRevertMmThreadCharacteristics(task);
 }
@@ -444,7 +452,7 @@ HRESULT WasapiSink::fill_period() {
     if (released == AUDCLNT_E_DEVICE_INVALIDATED) return released;
     if (k > 0) audio_end_ = frames_released_ + k / frame_bytes;
     frames_released_ += frames;
-    if (writer_needs_ != 0 && ring_.size() - fill_ >= writer_needs_) cond_.notify_all();
+    if (writer_needs_ != 0 && ring_.size() - fill_ >= writer_needs_) wake_writer_ = true;
     return S_OK;
 }
 

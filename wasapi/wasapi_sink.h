@@ -112,6 +112,7 @@ class WasapiSink final : public Sink {
     // silence that pads a period, which nobody waits to hear.
     std::uint64_t audio_end_ = 0;
     std::uint64_t writer_needs_ = 0;  // room a blocked write waits for; 0: none waits
+    bool wake_writer_ = false;        // that room is there: the render thread wakes the writer
     bool started_ = false;
     bool paused_ = false;
     // Nothing more follows what the ring holds: it starts short of a period, and running dry

@@ -320,11 +320,17 @@ void SimAudioClient::clock_main() {
         wake_.wait_until(lock, next_tick_);
         if (quitting_ || !started_ || std::chrono::steady_clock::now() < next_tick_) continue;
         next_tick_ += tick_;
-        tick();
+        // As the engine does, the client hears of the period once the engine let go of it.
+        if (tick() && event_) {
+            const HANDLE event = event_;
+            lock.unlock();
+            SetEvent(event);
+            lock.lock();
+        }
     }
 }
 
-void SimAudioClient::tick() {
+bool SimAudioClient::tick() {
     const int stall_after_ms = device_->config.stall_after_ms;
     const int removed_after_ms = device_->config.removed_after_ms;
     ++ticks_played_;
@@ -332,7 +338,7 @@ void SimAudioClient::tick() {
     if (removed_after_ms >= 0 && played_ms > removed_after_ms) device_->remove();
     // A hung driver, or a device that is gone, neither takes audio nor asks for more.
     if ((stall_after_ms >= 0 && played_ms > stall_after_ms) || !device_->present(generation_))
-        return;
+        return false;
     const UINT32 frames = std::min(padding_, period_frames_);
     std::size_t at = std::size_t(read_frame_) * block_;
     std::size_t left = std::size_t(frames) * block_;
@@ -345,7 +351,7 @@ void SimAudioClient::tick() {
     read_frame_ = (read_frame_ + frames) % buffer_frames_;
     padding_ -= frames;
     position_ += frames;
-    if (event_) SetEvent(event_);
+    return true;
 }
 
 }  // namespace compat

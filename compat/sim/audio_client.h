@@ -48,7 +48,8 @@ class SimAudioClient final : public ComObject<IAudioClient> {
     bool takes(const WAVEFORMATEX* format) const;
     void clock_main();
     // One period of the device: consume, capture, signal. Under mutex_.
-    void tick();
+    // One period taken; true when the client is to hear of it.
+    bool tick();
 
     const std::shared_ptr<DeviceState> device_;
     const int generation_;  // of the device: once it was unplugged, every call fails

@@ -48,7 +48,10 @@ Conn::~Conn() {
 }
 
 bool Conn::send_json(const Json& message, SendDeadline deadline) {
-    const std::string text = dump_json(message);
+    return send_json_text(dump_json(message), deadline);
+}
+
+bool Conn::send_json_text(std::string_view text, SendDeadline deadline) {
     if (text.size() > max_control_text) return false;
     std::uint8_t header[5];
     put_u32(header, static_cast<std::uint32_t>(text.size() + 1));

@@ -130,7 +130,11 @@ TEST_F(SimulatedMachine, ClockConsumesAtTheDeviceRateAndCapturesWhatItGot) {
     ASSERT_EQ(client->Start(), S_OK);
     while (std::chrono::steady_clock::now() - started < 500ms) {
         ASSERT_EQ(WaitForSingleObject(event.get(), 2000), WAIT_OBJECT_0);
-        fill();
+        // A client that was late for a period finds the signal of the next one waiting while
+        // the buffer is already empty and then full again: it fills only what is free.
+        UINT32 padding = 0;
+        ASSERT_EQ(client->GetCurrentPadding(&padding), S_OK);
+        if (padding == 0) fill();
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

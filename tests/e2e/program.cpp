@@ -4,7 +4,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -80,21 +80,25 @@ Program::Program(const TempDir& dir, const std::string& executable,
         envp.push_back(entry.data());
     envp.push_back(nullptr);
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
+    // A child of its own that dies with the test, even one that ends without its
+    // destructors: a program left behind would serve and advertise into later tests.
     int input[2] = {-1, -1};
-    if (input_pipe && pipe2(input, O_CLOEXEC) == 0) {
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-        input_ = input[1];
-    } else {
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    if (input_pipe && pipe2(input, O_CLOEXEC) == 0) input_ = input[1];
+    const pid_t parent = getpid();
+    pid_ = fork();
+    if (pid_ == 0) {
+        // Only calls that are safe between fork and exec in a process with threads.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (getppid() != parent) _exit(127);
+        const int in = input[0] >= 0 ? input[0] : open("/dev/null", O_RDONLY);
+        const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0)
+            _exit(127);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
     }
-    posix_spawn_file_actions_addopen(&actions, 1, out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0644);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
     if (input[0] >= 0) close(input[0]);
 }
 
