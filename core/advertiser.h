@@ -43,11 +43,14 @@ class Advertiser {
     std::string service_type_;
     std::uint32_t port_ = 0;
     net::SocketHandle socket_ = net::no_socket;
+    // The responder sleeps until a query or its next duty; stop wakes it with a datagram here.
+    net::SocketHandle wake_ = net::no_socket;
+    std::uint16_t wake_port_be_ = 0;
     std::map<std::string, std::string> txt_;
     std::atomic<bool> running_{false};
     std::thread thread_;
     std::mutex wake_mutex_;
-    std::condition_variable wake_;
+    std::condition_variable announced_;  // the pause between the two announcements
 };
 
 }  // namespace ondelle

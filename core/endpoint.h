@@ -199,7 +199,7 @@ class Endpoint {
 
     // The play queue and the player's requests and state.
     PlayerQueue queue;
-    std::vector<ByteVector> spare_buffers;  // at most 16 emptied data vectors
+    std::vector<ByteVector> spare_buffers;  // emptied data vectors, as many as the queue holds
     std::uint64_t generation = 0;
     bool pause_request = false;
     bool stop_request = false;

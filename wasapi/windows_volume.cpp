@@ -98,15 +98,39 @@ void WindowsVolume::stop_following() {
     if (follower_.joinable()) follower_.join();
 }
 
-bool WindowsVolume::pause_unless_stopped(std::chrono::milliseconds time) {
-    std::unique_lock lock(stop_mutex_);
-    return !stop_cond_.wait_for(lock, time, [this] { return stop_; });
+HRESULT WindowsVolume::Notifications::QueryInterface(REFIID iid, void** object) {
+    if (!object) return E_POINTER;
+    if (iid == IID_IUnknown || iid == IID_IAudioEndpointVolumeCallback) {
+        *object = static_cast<IAudioEndpointVolumeCallback*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
 }
 
+HRESULT WindowsVolume::Notifications::OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA) {
+    {
+        std::lock_guard lock(owner_.stop_mutex_);
+        owner_.changed_ = true;
+    }
+    owner_.stop_cond_.notify_all();
+    return S_OK;
+}
+
+bool WindowsVolume::wait_for_change() {
+    std::unique_lock lock(stop_mutex_);
+    stop_cond_.wait(lock, [this] { return stop_ || changed_; });
+    changed_ = false;
+    return !stop_;
+}
+
+// Asleep until Windows says the volume changed: no polling.
 void WindowsVolume::follow(Endpoint& endpoint, WasapiSink* sink) {
     initialize_com_for_thread();
     std::int32_t last = current_percent();
-    while (pause_unless_stopped(std::chrono::milliseconds(500))) {
+    if (FAILED(volume_->RegisterControlChangeNotify(&notifications_))) return;
+    while (wait_for_change()) {
         const std::int32_t now = current_percent();
         if (kind_ == VolumeKind::software && sink) sink->store_gain(gain());
         const auto state = endpoint.volume_state();
@@ -114,6 +138,7 @@ void WindowsVolume::follow(Endpoint& endpoint, WasapiSink* sink) {
             endpoint.report_volume(now, false);
         last = now;
     }
+    volume_->UnregisterControlChangeNotify(&notifications_);
 }
 
 }  // namespace ondelle

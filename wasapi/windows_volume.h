@@ -51,16 +51,33 @@ class WindowsVolume {
     void stop_following();
 
   private:
+    // Told by Windows, on a thread of its own, of every change of the endpoint volume; it
+    // only wakes the follower. Lives as long as its WindowsVolume, whatever its count says.
+    class Notifications final : public IAudioEndpointVolumeCallback {
+      public:
+        explicit Notifications(WindowsVolume& owner) : owner_(owner) {}
+        HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override;
+        ULONG STDMETHODCALLTYPE AddRef() override { return ++count_; }
+        ULONG STDMETHODCALLTYPE Release() override { return --count_; }
+        HRESULT STDMETHODCALLTYPE OnNotify(PAUDIO_VOLUME_NOTIFICATION_DATA data) override;
+
+      private:
+        WindowsVolume& owner_;
+        std::atomic<ULONG> count_{1};
+    };
+
     void follow(Endpoint& endpoint, WasapiSink* sink);
-    // Waits for the time or a stop; false once stopped.
-    bool pause_unless_stopped(std::chrono::milliseconds time);
+    // Waits for a change of the volume or a stop; false once stopped.
+    bool wait_for_change();
 
     ComPtr<IAudioEndpointVolume> volume_;
     VolumeKind kind_ = VolumeKind::fixed;
     NewSenderVolumeGuard guard_;
+    Notifications notifications_{*this};
     std::mutex stop_mutex_;
     std::condition_variable stop_cond_;
     bool stop_ = false;
+    bool changed_ = false;  // under stop_mutex_
     std::thread follower_;
 };
 

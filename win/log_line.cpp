@@ -24,7 +24,7 @@ void log_line(std::string_view program, const std::string& line) {
     if (stamped.load()) {
         SYSTEMTIME now{};
         GetLocalTime(&now);
-        char stamp[32];
+        char stamp[48];
         std::snprintf(stamp, sizeof stamp, "%04u-%02u-%02u %02u:%02u:%02u.%03u ",
                       unsigned(now.wYear), unsigned(now.wMonth), unsigned(now.wDay),
                       unsigned(now.wHour), unsigned(now.wMinute), unsigned(now.wSecond),

@@ -68,6 +68,8 @@ using LPCGUID = const GUID*;
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 
+extern const IID IID_IUnknown;
+
 struct IUnknown {
     virtual HRESULT QueryInterface(REFIID riid, void** object) = 0;
     virtual ULONG AddRef() = 0;

@@ -45,8 +45,11 @@ class SimEndpointVolume final : public ComObject<IAudioEndpointVolume> {
     explicit SimEndpointVolume(std::shared_ptr<DeviceState> device) : device_(std::move(device)) {}
     HRESULT SetMasterVolumeLevelScalar(float level, LPCGUID) override {
         if (level < 0 || level > 1) return E_INVALIDARG;
-        std::lock_guard lock(device_->mutex);
-        device_->volume = level;
+        {
+            std::lock_guard lock(device_->mutex);
+            device_->volume = level;
+        }
+        device_->volume_changed();
         return S_OK;
     }
     HRESULT GetMasterVolumeLevel(float* level_db) override {
@@ -66,8 +69,23 @@ class SimEndpointVolume final : public ComObject<IAudioEndpointVolume> {
         return S_OK;
     }
     HRESULT SetMute(BOOL mute, LPCGUID) override {
-        std::lock_guard lock(device_->mutex);
-        device_->muted = mute != FALSE;
+        {
+            std::lock_guard lock(device_->mutex);
+            device_->muted = mute != FALSE;
+        }
+        device_->volume_changed();
+        return S_OK;
+    }
+    HRESULT RegisterControlChangeNotify(IAudioEndpointVolumeCallback* notify) override {
+        if (!notify) return E_POINTER;
+        notify->AddRef();
+        device_->register_callback(notify);
+        return S_OK;
+    }
+    HRESULT UnregisterControlChangeNotify(IAudioEndpointVolumeCallback* notify) override {
+        if (!notify) return E_POINTER;
+        device_->unregister_callback(notify);
+        notify->Release();
         return S_OK;
     }
     HRESULT GetMute(BOOL* mute) override {

@@ -1,6 +1,8 @@
 // The one simulated machine of a process, made from its configuration on first use.
 #include "simulation.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -14,7 +16,77 @@ DeviceState::DeviceState(DeviceConfig device_config, int index)
       muted(config.muted),
       initialize_errors_left(config.initialize_error_count) {}
 
-DeviceState::~DeviceState() = default;
+DeviceState::~DeviceState() {
+    {
+        std::lock_guard lock(mutex);
+        quitting_ = true;
+    }
+    notify_wake_.notify_all();
+    if (notifier_.joinable()) notifier_.join();
+}
+
+void DeviceState::register_callback(IAudioEndpointVolumeCallback* callback) {
+    std::lock_guard lock(mutex);
+    callbacks_.push_back(callback);
+    if (!notifier_.joinable())
+        notifier_ = std::thread([this] {
+            pthread_setname_np(pthread_self(), "sim volume");
+            notify_main();
+        });
+}
+
+void DeviceState::unregister_callback(IAudioEndpointVolumeCallback* callback) {
+    std::lock_guard delivery(delivering_);
+    std::lock_guard lock(mutex);
+    callbacks_.erase(std::remove(callbacks_.begin(), callbacks_.end(), callback), callbacks_.end());
+}
+
+void DeviceState::volume_changed() {
+    {
+        std::lock_guard lock(mutex);
+        notify_due_ = true;
+    }
+    notify_wake_.notify_all();
+}
+
+// Sleeps until the next configured change or a change through the endpoint volume, then
+// tells every callback, with the device's lock let go.
+void DeviceState::notify_main() {
+    std::unique_lock lock(mutex);
+    while (!quitting_) {
+        const auto& changes = config.volume_changes;
+        if (volume_changes_done < changes.size()) {
+            notify_wake_.wait_until(
+                lock, created + std::chrono::milliseconds(changes[volume_changes_done].after_ms),
+                [&] { return quitting_ || notify_due_; });
+        } else {
+            notify_wake_.wait(lock, [&] { return quitting_ || notify_due_; });
+        }
+        if (quitting_) break;
+        const std::size_t done_before = volume_changes_done;
+        apply_volume_changes();
+        if (!std::exchange(notify_due_, false) && volume_changes_done == done_before) continue;
+        lock.unlock();
+        tell_callbacks();
+        lock.lock();
+    }
+}
+
+void DeviceState::tell_callbacks() {
+    std::lock_guard delivery(delivering_);
+    std::vector<IAudioEndpointVolumeCallback*> callbacks;
+    AUDIO_VOLUME_NOTIFICATION_DATA data{};
+    {
+        std::lock_guard lock(mutex);
+        callbacks = callbacks_;
+        data.bMuted = muted ? TRUE : FALSE;
+        data.fMasterVolume = volume;
+        data.nChannels = 1;
+        data.afChannelVolumes[0] = volume;
+    }
+    for (IAudioEndpointVolumeCallback* callback : callbacks)
+        callback->OnNotify(&data);
+}
 
 bool DeviceState::takes(int rate, int container_bits, int valid_bits) const {
     const auto& rates = config.rates;

@@ -6,11 +6,15 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include <endpointvolume.h>
 
 #include "appending_file.h"
 #include "config.h"
@@ -28,6 +32,14 @@ struct DeviceState {
     void capture(const BYTE* data, std::size_t size);
     // Applies the configured volume changes whose time has come; under mutex.
     void apply_volume_changes();
+
+    // The endpoint volume's callbacks, told of every change, made here or by the program,
+    // on a thread of the device's own as Windows tells them on one of its own.
+    void register_callback(IAudioEndpointVolumeCallback* callback);
+    // Once it returns, the callback is not called again.
+    void unregister_callback(IAudioEndpointVolumeCallback* callback);
+    // A change made through the endpoint volume: the callbacks hear of it.
+    void volume_changed();
 
     // Unplugs the device, once per run. It comes back after returns_after_ms, if given, as a
     // new device of the same identifier: what was handed out before stays dead.
@@ -54,6 +66,17 @@ struct DeviceState {
     bool removal_done_ = false;
     std::chrono::steady_clock::time_point removed_at_;
     const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
+
+  private:
+    void notify_main();
+    void tell_callbacks();
+
+    std::vector<IAudioEndpointVolumeCallback*> callbacks_;  // under mutex
+    bool notify_due_ = false;                               // under mutex
+    bool quitting_ = false;                                 // under mutex
+    std::condition_variable notify_wake_;
+    std::mutex delivering_;  // held while callbacks are called
+    std::thread notifier_;
 };
 
 // What outlives any one object of a simulated ASIO driver: its files and whether it has

@@ -21,8 +21,14 @@ constexpr std::uint16_t mdns_port = 5353;
 constexpr auto rejoin_after = std::chrono::seconds(30);
 constexpr int poll_ms = 500;
 constexpr std::size_t max_datagram = 9000;
-constexpr std::int64_t list_again_ns = 5'000'000'000;
+constexpr std::int64_t list_again_ns = 30'000'000'000;
 constexpr std::int64_t relist_for_stranger_ns = 1'000'000'000;
+
+std::uint32_t loopback_address() {
+    std::uint32_t loopback = 0;
+    net::parse_ipv4("127.0.0.1", loopback);
+    return loopback;
+}
 
 std::uint32_t group_address() {
     std::uint32_t group = 0;
@@ -48,12 +54,15 @@ void Advertiser::stop() {
     running_.store(false);
     {
         std::lock_guard lock(wake_mutex_);
-        wake_.notify_all();
+        announced_.notify_all();
     }
+    if (wake_ != net::no_socket) net::send_to(wake_, "", 0, loopback_address(), wake_port_be_);
     if (socket_ != net::no_socket) net::shutdown_both(socket_);
     if (thread_.joinable()) thread_.join();
-    if (socket_ != net::no_socket) net::close_socket(socket_);
-    socket_ = net::no_socket;
+    for (net::SocketHandle* socket : {&socket_, &wake_}) {
+        if (*socket != net::no_socket) net::close_socket(*socket);
+        *socket = net::no_socket;
+    }
 }
 
 bool Advertiser::start(const std::string& instance_name, int port,
@@ -75,6 +84,11 @@ bool Advertiser::start(const std::string& instance_name, int port,
         return false;
     }
     socket_ = socket.release();
+    net::UniqueSocket wake(net::open_udp_v4());
+    if (wake.get() != net::no_socket && net::bind_udp_v4(wake.get(), loopback_address(), 0)) {
+        wake_port_be_ = port_be(std::uint16_t(net::local_port(wake.get())));
+        wake_ = wake.release();
+    }
     join_groups();
     net::set_multicast_ttl(socket_, 255);
 
@@ -99,7 +113,7 @@ void Advertiser::join_groups() {
 
 bool Advertiser::pause_while_running(std::chrono::milliseconds time) {
     std::unique_lock lock(wake_mutex_);
-    wake_.wait_for(lock, time, [this] { return !running_.load(); });
+    announced_.wait_for(lock, time, [this] { return !running_.load(); });
     return running_.load();
 }
 
@@ -165,11 +179,23 @@ void Advertiser::run() {
         std::int64_t now = steady_now_ns();
         if (now - listed_at > list_again_ns) list_again(now);
         multicast_on(pacing.due(now));
-        int wait_ms = poll_ms;
-        if (const std::int64_t due = pacing.next_due(); due != -1)
-            wait_ms = static_cast<int>(std::clamp<std::int64_t>((due - now) / 1'000'000 + 1, 0,
-                                                                poll_ms));
-        if (!net::wait_readable(socket_, wait_ms) || !running_.load()) continue;
+        // Asleep until a query comes, an owed answer falls due or the interfaces are to be
+        // listed again; without a wake socket, in short naps so that stop is heard.
+        std::int64_t next = listed_at + list_again_ns;
+        if (const std::int64_t due = pacing.next_due(); due != -1) next = std::min(next, due);
+        int wait_ms = static_cast<int>(
+            std::clamp<std::int64_t>((next - now) / 1'000'000 + 1, 0, list_again_ns / 1'000'000));
+        if (wake_ == net::no_socket) wait_ms = std::min(wait_ms, poll_ms);
+        const int readable = wake_ == net::no_socket
+                                 ? (net::wait_readable(socket_, wait_ms) ? 1 : 0)
+                                 : net::wait_readable(socket_, wake_, wait_ms);
+        if (readable == 2) {
+            // What woke it is drained, whoever sent it; stop is seen at the top.
+            std::uint32_t ignored_from = 0;
+            std::uint16_t ignored_port = 0;
+            net::receive_from(wake_, datagram.data(), datagram.size(), ignored_from, ignored_port);
+        }
+        if (readable != 1 || !running_.load()) continue;
         std::uint32_t from = 0;
         std::uint16_t from_port = 0;
         const long size =

@@ -11,7 +11,13 @@
 namespace ondelle {
 namespace {
 
-constexpr std::size_t max_spare_buffers = 16;
+// Emptied audio buffers kept for the session to receive into: as many as the queue holds
+// frames when it is full (about 20 ms each), so that refilling it after a burst allocates
+// nothing; never more than a few hundred. The session lets them go when its sender leaves.
+std::size_t max_spare_buffers(const EndpointSettings& settings) {
+    const std::int32_t longest = std::max(settings.buffer_ms, settings.away_buffer_ms);
+    return std::size_t(std::clamp<std::int32_t>((longest + 2000) / 20, 16, 256));
+}
 constexpr std::size_t max_marks = 8;
 constexpr std::int64_t idle_close_ns = 3'000'000'000;
 
@@ -76,7 +82,7 @@ void Endpoint::player_main() {
                     break;
                 case QueueEntry::Audio:
                     play_audio(lock, entry);
-                    if (spare_buffers.size() < max_spare_buffers) {
+                    if (spare_buffers.size() < max_spare_buffers(settings)) {
                         entry.data.clear();
                         spare_buffers.push_back(std::move(entry.data));
                     }

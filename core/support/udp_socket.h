@@ -25,6 +25,9 @@ long send_to(SocketHandle socket, const void* data, std::size_t size, std::uint3
 
 // Waits until the socket is readable or the time has passed; true when readable.
 bool wait_readable(SocketHandle socket, int timeout_ms);
+// The same for two sockets (-1: no time limit): 1 or 2 for the one that is readable first, 0
+// when neither is.
+int wait_readable(SocketHandle first, SocketHandle second, int timeout_ms);
 
 // One datagram; negative on failure, also when the datagram did not fit the buffer.
 long receive_from(SocketHandle socket, void* data, std::size_t size, std::uint32_t& address_be,

@@ -66,6 +66,14 @@ bool wait_readable(SocketHandle socket, int timeout_ms) {
     return ::poll(&p, 1, timeout_ms) > 0 && (p.revents & (POLLIN | POLLERR | POLLHUP)) != 0;
 }
 
+int wait_readable(SocketHandle first, SocketHandle second, int timeout_ms) {
+    pollfd p[2] = {{static_cast<int>(first), POLLIN, 0}, {static_cast<int>(second), POLLIN, 0}};
+    if (::poll(p, 2, timeout_ms) <= 0) return 0;
+    for (int i = 0; i < 2; ++i)
+        if ((p[i].revents & (POLLIN | POLLERR | POLLHUP)) != 0) return i + 1;
+    return 0;
+}
+
 long receive_from(SocketHandle socket, void* data, std::size_t size, std::uint32_t& address_be,
                   std::uint16_t& port_be) {
     sockaddr_in from{};

@@ -64,6 +64,17 @@ bool wait_readable(SocketHandle socket, int timeout_ms) {
     return WSAPoll(&p, 1, timeout_ms) > 0;
 }
 
+int wait_readable(SocketHandle first, SocketHandle second, int timeout_ms) {
+    WSAPOLLFD p[2] = {};
+    p[0].fd = static_cast<SOCKET>(first);
+    p[1].fd = static_cast<SOCKET>(second);
+    p[0].events = p[1].events = POLLRDNORM;
+    if (WSAPoll(p, 2, timeout_ms) <= 0) return 0;
+    for (int i = 0; i < 2; ++i)
+        if ((p[i].revents & (POLLRDNORM | POLLERR | POLLHUP)) != 0) return i + 1;
+    return 0;
+}
+
 long receive_from(SocketHandle socket, void* data, std::size_t size, std::uint32_t& address_be,
                   std::uint16_t& port_be) {
     sockaddr_in from{};
