@@ -83,7 +83,9 @@ int list_endpoints() {
 }
 
 // Ctrl-C asks the run to stop where it stands; whatever the run is waiting on, the process
-// ends with 130 within half a second, the terminal given back first.
+// ends with 130 a moment later (the run usually ends by itself first, telling the endpoint),
+// the terminal given back first.
+constexpr auto forced_exit_after = 300ms;
 class Interruption {
   public:
     Interruption() : signals_([this] { on_signal(); }) {}
@@ -108,7 +110,8 @@ class Interruption {
     void on_signal() {
         requested_.store(true);
         std::unique_lock lock(mutex_);
-        if (finished_changed_.wait_for(lock, 500ms, [this] { return finished_; })) return;
+        if (finished_changed_.wait_for(lock, forced_exit_after, [this] { return finished_; }))
+            return;
         if (undo_) undo_();
         std::fflush(stdout);
         std::fputs("\n", stderr);

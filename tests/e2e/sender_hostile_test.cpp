@@ -51,6 +51,7 @@ class FakeEndpoint {
                 if (::poll(&p, 1, 50) != 1) continue;
                 Fd fd(::accept(listener_.get(), nullptr, nullptr));
                 if (fd.get() < 0) continue;
+                ++accepted_;
                 serving_.emplace_back([this, fd = fd.release(), serve_sender, silent]() mutable {
                     Peer peer{Fd(fd)};
                     std::optional<Frame> hello;
@@ -74,10 +75,17 @@ class FakeEndpoint {
     }
 
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
+    // Waits until this many connections have come; false when they did not in time.
+    bool wait_accepted(int count) const {
+        for (int i = 0; i < 1000 && accepted_.load() < count; ++i)
+            std::this_thread::sleep_for(10ms);
+        return accepted_.load() >= count;
+    }
 
   private:
     Fd listener_;
     int port_ = 0;
+    std::atomic<int> accepted_{0};
     std::atomic<bool> done_{false};
     std::vector<std::thread> serving_;  // the accepting thread's own
     std::thread accepting_;
@@ -224,17 +232,31 @@ TEST(SenderInterrupted, WhereverItWaits) {
     FakeEndpoint welcoming([](Peer& peer, const std::atomic<bool>& done) {
         welcome_then(peer, done, [](Peer&, const Frame&) {});
     });
+    // Each case waits until the sender is where it says: connected to the endpoint that
+    // will not answer, or to the one that answers while the file is being opened; a browse
+    // lasts two seconds.
     const struct {
         const char* waiting;
         std::vector<std::string> arguments;
+        std::function<bool()> there;
     } cases[] = {
-        {"for a welcome", {"--to", silent.address(), dir.path("short.wav")}},
-        {"for the endpoints to answer a browse", {"--list"}},
-        {"to open a file", {"--to", welcoming.address(), fifo}},
+        {"for a welcome",
+         {"--to", silent.address(), dir.path("short.wav")},
+         [&] { return silent.wait_accepted(1); }},
+        {"for the endpoints to answer a browse",
+         {"--list"},
+         [] {
+             std::this_thread::sleep_for(1s);
+             return true;
+         }},
+        {"to open a file",
+         {"--to", welcoming.address(), fifo},
+         [&] { return welcoming.wait_accepted(1); }},
     };
     for (const auto& c : cases) {
         Program sender(dir, ONDELLE_SEND_PATH, c.arguments);
-        std::this_thread::sleep_for(500ms);
+        ASSERT_TRUE(c.there()) << c.waiting;
+        std::this_thread::sleep_for(200ms);  // and has got on to wait there
         sender.send_signal(SIGINT);
         const auto signalled = std::chrono::steady_clock::now();
         EXPECT_EQ(sender.wait_exit(5s), 130) << c.waiting << ": " << sender.err();
