@@ -27,7 +27,8 @@ Slot* table() {
         if (!path) return static_cast<Slot*>(nullptr);
         const int fd = open(path, O_RDWR);
         if (fd < 0) return static_cast<Slot*>(nullptr);
-        void* memory = mmap(nullptr, slots * sizeof(Slot), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+        void* memory =
+            mmap(nullptr, slots * sizeof(Slot), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
         close(fd);
         return memory == MAP_FAILED ? static_cast<Slot*>(nullptr) : static_cast<Slot*>(memory);
     }();
@@ -47,10 +48,10 @@ void count() {
     if (!mine) {
         if (Slot* all = table()) {
             const std::int64_t tid = syscall(SYS_gettid);
-            for (std::size_t i = std::size_t(tid) % slots, n = 0; n < slots; ++n, i = (i + 1) % slots) {
+            for (std::size_t i = std::size_t(tid) % slots, n = 0; n < slots;
+                 ++n, i = (i + 1) % slots) {
                 std::int64_t empty = 0;
-                if (all[i].tid.load() == tid ||
-                    all[i].tid.compare_exchange_strong(empty, tid)) {
+                if (all[i].tid.load() == tid || all[i].tid.compare_exchange_strong(empty, tid)) {
                     mine = &all[i];
                     break;
                 }

@@ -70,14 +70,26 @@ int main() {
         return 2;
     }
     const std::vector<Kind> kinds = {
-        {"PCM 44100 Hz 16-bit", R"("rates":[44100,48000],"layouts":["16/16"])", {},
-         wav(44100, 16, 20), "wav"},
-        {"PCM 192000 Hz 24-bit", R"("rates":[48000,192000],"layouts":["16/16","24/24"])", {},
-         wav(192000, 24, 20), "wav"},
-        {"FLAC 44100 Hz 16-bit, forwarded", R"("rates":[44100,48000],"layouts":["16/16"])",
-         {"--flac", "all"}, flac(20), "flac"},
-        {"DSD64 (DSF, as DoP)", R"("rates":[48000,176400],"layouts":["16/16","24/32"])", {"--dop"},
-         dsf(20), "dsf"},
+        {"PCM 44100 Hz 16-bit",
+         R"("rates":[44100,48000],"layouts":["16/16"])",
+         {},
+         wav(44100, 16, 20),
+         "wav"},
+        {"PCM 192000 Hz 24-bit",
+         R"("rates":[48000,192000],"layouts":["16/16","24/24"])",
+         {},
+         wav(192000, 24, 20),
+         "wav"},
+        {"FLAC 44100 Hz 16-bit, forwarded",
+         R"("rates":[44100,48000],"layouts":["16/16"])",
+         {"--flac", "all"},
+         flac(20),
+         "flac"},
+        {"DSD64 (DSF, as DoP)",
+         R"("rates":[48000,176400],"layouts":["16/16","24/32"])",
+         {"--dop"},
+         dsf(20),
+         "dsf"},
     };
     std::printf("%-34s %10s %10s %10s\n", "file", "pause ms", "next ms", "quit ms");
     int failed = 0;
@@ -90,9 +102,10 @@ int main() {
         auto arguments = kind.arguments;
         const int port = free_port();
         arguments.insert(arguments.end(), {"--port", std::to_string(port)});
-        Program endpoint(dir, arguments,
-                         R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,)" +
-                             kind.device + R"(,"capture":")" + capture + "\"}]}");
+        Program endpoint(
+            dir, arguments,
+            R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,)" +
+                kind.device + R"(,"capture":")" + capture + "\"}]}");
         if (!endpoint.wait_for_out("Ondelle endpoint")) return 1;
         const auto times = measure_keys(dir, endpoint, capture, "127.0.0.1:" + std::to_string(port),
                                         first, dir.path("second.wav"), "PCM 48000 Hz 16-bit");

@@ -10,10 +10,10 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <dirent.h>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <dirent.h>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -192,8 +192,7 @@ int main(int argc, char** argv) {
         {"48 kHz 16-bit", R"({"kind":"pcm","rate":48000,"bits":16,"channels":2})", 4, 48000},
         {"192 kHz 24-bit", R"({"kind":"pcm","rate":192000,"bits":24,"channels":2})", 6, 192000},
         {"768 kHz 32-bit", R"({"kind":"pcm","rate":768000,"bits":32,"channels":2})", 8, 768000},
-        {"DSD256", R"({"kind":"dsd","rate":11289600,"layout":"u8","channels":2})", 2,
-         11289600 / 8},
+        {"DSD256", R"({"kind":"dsd","rate":11289600,"layout":"u8","channels":2})", 2, 11289600 / 8},
     };
     std::printf("%-16s %28s %28s\n", "", "ondelle-wasapi own/s (x floor)",
                 "Ondelle-Direct own/s (x floor)");

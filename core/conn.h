@@ -6,10 +6,10 @@
 #pragma once
 
 #include <atomic>
-#include <initializer_list>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <initializer_list>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -119,7 +119,7 @@ class Conn {
     // and a flag rather than a timed mutex, whose clock waits the thread checker cannot see).
     std::mutex send_mutex_;
     std::condition_variable send_gate_;
-    bool sending_ = false;  // under send_mutex_; a frame is being written
+    bool sending_ = false;     // under send_mutex_; a frame is being written
     std::mutex handle_mutex_;  // orders shutdown against close, so a reused handle is never hit
 };
 

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "asio.h"
-#include "program_name.h"
 #include "half_buffer.h"
+#include "program_name.h"
 #include "win/log_line.h"
 
 namespace ondelle {

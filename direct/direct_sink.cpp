@@ -133,7 +133,8 @@ std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) 
             // Said once a stall: every later write gives up at once until the driver calls
             // back again.
             if (last_callback != stall_said_at_)
-                log_line(program_name, "the driver stopped asking for audio (DAC unplugged or off?)");
+                log_line(program_name,
+                         "the driver stopped asking for audio (DAC unplugged or off?)");
             stall_said_at_ = last_callback;
             return 0;
         }

@@ -19,7 +19,8 @@ using namespace asio;
 template <class Each>
 std::int32_t for_ring_frames(const RingFrames& from, std::size_t frame_bytes, std::int32_t frames,
                              Each each) {
-    const std::int32_t n = std::int32_t(std::min<std::uint64_t>(from.available, std::uint64_t(frames)));
+    const std::int32_t n =
+        std::int32_t(std::min<std::uint64_t>(from.available, std::uint64_t(frames)));
     std::size_t at = from.at;
     std::int32_t done = 0;
     while (done < n) {
@@ -39,17 +40,18 @@ void pcm_loop(const RingFrames& from, std::int32_t frames, std::int32_t type, do
               std::uint32_t& dither, std::uint8_t* left, std::uint8_t* right, Put put) {
     const Requantiser requantise(gain, type);
     std::uint32_t state = dither;
-    const std::int32_t n = for_ring_frames(from, 8, frames, [&](std::int32_t i, const std::uint8_t* p) {
-        std::int32_t l, r;
-        std::memcpy(&l, p, 4);
-        std::memcpy(&r, p + 4, 4);
-        if constexpr (Dithered) {
-            l = requantise(l, state);
-            r = requantise(r, state);
-        }
-        put(l, left + std::size_t(i) * Bytes);
-        put(r, right + std::size_t(i) * Bytes);
-    });
+    const std::int32_t n =
+        for_ring_frames(from, 8, frames, [&](std::int32_t i, const std::uint8_t* p) {
+            std::int32_t l, r;
+            std::memcpy(&l, p, 4);
+            std::memcpy(&r, p + 4, 4);
+            if constexpr (Dithered) {
+                l = requantise(l, state);
+                r = requantise(r, state);
+            }
+            put(l, left + std::size_t(i) * Bytes);
+            put(r, right + std::size_t(i) * Bytes);
+        });
     dither = state;
     if (n < frames) {
         std::memset(left + std::size_t(n) * Bytes, 0, std::size_t(frames - n) * Bytes);
@@ -128,10 +130,11 @@ void fill_dsd_half(const RingFrames& from, std::int32_t frames, bool reverse, st
         return table;
     }();
     const std::uint8_t* const map = reverse ? bit_reverse.data() : same.data();
-    const std::int32_t n = for_ring_frames(from, 2, frames, [&](std::int32_t i, const std::uint8_t* p) {
-        left[i] = map[p[0]];
-        right[i] = map[p[1]];
-    });
+    const std::int32_t n =
+        for_ring_frames(from, 2, frames, [&](std::int32_t i, const std::uint8_t* p) {
+            left[i] = map[p[0]];
+            right[i] = map[p[1]];
+        });
     std::memset(left + n, map[dsd_silence], std::size_t(frames - n));
     std::memset(right + n, map[dsd_silence], std::size_t(frames - n));
 }

@@ -148,8 +148,8 @@ int run_program(const Options& options) {
     const DriverEntry* entry = drivers ? choose_driver(*drivers, options.driver) : nullptr;
     if (!entry && options.driver.empty() && drivers && drivers->size() == 1) {
         entry = &drivers->front();
-        log_line(program_name, "no --driver given: serving the one driver installed, \"" +
-                                   entry->name + "\"");
+        log_line(program_name,
+                 "no --driver given: serving the one driver installed, \"" + entry->name + "\"");
     }
     if (!entry) {
         log_line(program_name, "no ASIO driver \"" + options.driver + "\" (Ondelle-Direct --list)");
@@ -191,8 +191,8 @@ int run_program(const Options& options) {
 int main(int argc, char** argv) {
     using namespace ondelle;
     direct::Options options;
-    if (const auto code = answer_command_line(direct::command_line(options),
-                                              utf8_arguments(argc, argv)))
+    if (const auto code =
+            answer_command_line(direct::command_line(options), utf8_arguments(argc, argv)))
         return *code;
     SetConsoleOutputCP(CP_UTF8);
     std::setvbuf(stderr, nullptr, _IONBF, 0);

@@ -97,8 +97,8 @@ class DsdFile final : public AudioSource {
     bool seek(std::int64_t frame) override {
         if (frame < 0 || std::uint64_t(frame) > bytes_per_channel_) return false;
         // DSF goes by whole blocks of every channel; DFF is interleaved byte by byte.
-        const std::uint64_t at = block_ != 0 ? std::uint64_t(frame) / block_ * block_
-                                             : std::uint64_t(frame);
+        const std::uint64_t at =
+            block_ != 0 ? std::uint64_t(frame) / block_ * block_ : std::uint64_t(frame);
         const std::uint64_t offset = data_offset_ + at * std::uint64_t(format_.channels);
         if (std::fseek(file_, long(offset), SEEK_SET) != 0) return false;
         sent_ = at;
@@ -156,8 +156,7 @@ class DsdFile final : public AudioSource {
 
     bool open_dff(std::string& why) {
         std::uint8_t head[16];
-        if (!read_at(0, head, sizeof head) || std::memcmp(head + 12, "DSD ", 4) != 0)
-            return false;
+        if (!read_at(0, head, sizeof head) || std::memcmp(head + 12, "DSD ", 4) != 0) return false;
         const std::uint64_t end = std::min(file_size_, 12 + std::min(big(head + 4, 8), file_size_));
         bool compressed = false;
         for (std::uint64_t at = 16; at < end && end - at >= 12;) {

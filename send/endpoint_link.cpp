@@ -96,8 +96,8 @@ namespace {
 
 // "2.8224", "3.072": a rate in MHz without trailing zeros.
 std::string megahertz(std::int64_t rate) {
-    std::string text = std::to_string(rate / 1000000) + "." +
-                       std::to_string(rate % 1000000 + 1000000).substr(1);
+    std::string text =
+        std::to_string(rate / 1000000) + "." + std::to_string(rate % 1000000 + 1000000).substr(1);
     while (text.back() == '0')
         text.pop_back();
     if (text.back() == '.') text.pop_back();

@@ -73,10 +73,10 @@ class EndpointLink {
         std::int64_t heard_stream = 0;  // the stream the last status report was about
         std::int64_t ended_up_to = 0;   // streams end in order: every one up to this has
         std::int64_t volume = -1;       // the endpoint's volume as it last said; -1: unknown
-        std::string error_code;  // the last {"t":"error"} the endpoint sent
-        std::string error_message;  // its text, control characters escaped
-        bool taken = false;  // another sender took over
-        bool lost = false;   // the connection ended
+        std::string error_code;         // the last {"t":"error"} the endpoint sent
+        std::string error_message;      // its text, control characters escaped
+        bool taken = false;             // another sender took over
+        bool lost = false;              // the connection ended
     };
     State state();
     // The streams this run starts, before it starts them; reports about others are dropped.

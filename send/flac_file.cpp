@@ -74,8 +74,7 @@ class FlacFile final : public AudioSource {
     bool seek(std::int64_t frame) override {
         pcm_.clear();
         have_frame_ = false;
-        if (!FLAC__stream_decoder_seek_absolute(decoder_, FLAC__uint64(frame)) ||
-            !problem_.empty())
+        if (!FLAC__stream_decoder_seek_absolute(decoder_, FLAC__uint64(frame)) || !problem_.empty())
             return false;
         // The frame that holds the sample was delivered from that sample on: decoded, it is
         // the next payload; forwarded, a frame goes whole or not at all, so the next whole
@@ -130,8 +129,7 @@ class FlacFile final : public AudioSource {
 
     static FLAC__StreamDecoderWriteStatus on_write(const FLAC__StreamDecoder*,
                                                    const FLAC__Frame* frame,
-                                                   const FLAC__int32* const buffer[],
-                                                   void* data) {
+                                                   const FLAC__int32* const buffer[], void* data) {
         auto& self = *static_cast<FlacFile*>(data);
         const auto& header = frame->header;
         self.frame_samples_ = header.blocksize;

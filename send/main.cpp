@@ -2,15 +2,15 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
-#include <thread>
-#include <vector>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "browse.h"
 #include "endpoint_link.h"
@@ -64,8 +64,8 @@ int list_endpoints() {
     for (std::size_t i = 0; i < found.size(); ++i) {
         askers.push_back(start_thread("list query", [&, i] {
             std::string error;
-            if (auto link = EndpointLink::open(found[i].address, found[i].port,
-                                               hello("control"), error, deadline))
+            if (auto link = EndpointLink::open(found[i].address, found[i].port, hello("control"),
+                                               error, deadline))
                 plays[i] = read_offer(link->welcome()).describe();
         }));
     }
@@ -165,7 +165,8 @@ bool choose_target(const std::string& to, Target& target) {
             std::string names;
             for (const auto& endpoint : found)
                 names += (names.empty() ? "" : ", ") + escape_controls(endpoint.name);
-            std::fprintf(stderr, "ondelle-send: several endpoints found (%s): say which with --to\n",
+            std::fprintf(stderr,
+                         "ondelle-send: several endpoints found (%s): say which with --to\n",
                          names.c_str());
             return false;
         }
@@ -213,7 +214,8 @@ int play(const Options& options, Interruption& interruption) {
     if (options.list) return list_endpoints();
     const std::atomic<bool>& stop_requested = interruption.requested();
     Target target;
-    if (!choose_target(options.to, target)) return stop_requested.load() ? interrupted : no_endpoint;
+    if (!choose_target(options.to, target))
+        return stop_requested.load() ? interrupted : no_endpoint;
     if (stop_requested.load()) return interrupted;
     std::string error;
     // The files are checked against what the endpoint plays first, as a control peer, which
@@ -236,8 +238,9 @@ int play(const Options& options, Interruption& interruption) {
     }
     if (options.volume >= 0) {
         if (link->welcome().get("volume").get("kind").as_string("fixed") == "fixed") {
-            std::fprintf(stderr, "ondelle-send: the endpoint's volume is fixed (its DAC's own "
-                                 "knob): --volume %d is not applied\n",
+            std::fprintf(stderr,
+                         "ondelle-send: the endpoint's volume is fixed (its DAC's own "
+                         "knob): --volume %d is not applied\n",
                          options.volume);
         } else {
             Json volume = make_message("volume");
@@ -267,8 +270,8 @@ int run(const Options& options) {
 int main(int argc, char** argv) {
     using namespace ondelle::send;
     Options options;
-    if (const auto code =
-            ondelle::answer_command_line(command_line(options), ondelle::utf8_arguments(argc, argv)))
+    if (const auto code = ondelle::answer_command_line(command_line(options),
+                                                       ondelle::utf8_arguments(argc, argv)))
         return *code;
     if (const std::string line = missing(options); !line.empty()) {
         std::fputs((line + "\n" + usage_text).c_str(), stderr);

@@ -18,8 +18,8 @@ CommandLine command_line(Options& o) {
                     "play to the endpoint of that name, or at that address (port 4720 unless "
                     "given)",
                     "the only endpoint found", o.to),
-        number_option("--volume", "N", "set the endpoint's volume before playing", "unchanged",
-                      0, 100, o.volume),
+        number_option("--volume", "N", "set the endpoint's volume before playing", "unchanged", 0,
+                      100, o.volume),
         switch_option("--wait-device",
                       "when the endpoint's output goes away, wait for it and go on from there",
                       o.wait_device),

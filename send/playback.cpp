@@ -385,9 +385,9 @@ class Playback {
             std::fprintf(stderr, "ondelle-send: endpoint: %s\n", state.error_message.c_str());
         if (*code == device_gone && wait_device_) return code;  // said by the wait
         if (*code == connection_lost)
-            std::fprintf(stderr, link_.stuck()
-                                     ? "ondelle-send: the endpoint took nothing for %lld s\n"
-                                     : "ondelle-send: connection lost\n",
+            std::fprintf(stderr,
+                         link_.stuck() ? "ondelle-send: the endpoint took nothing for %lld s\n"
+                                       : "ondelle-send: connection lost\n",
                          static_cast<long long>(audio_send_limit.count() / 1000));
         return code;
     }
@@ -397,22 +397,19 @@ class Playback {
         next_show_ = std::chrono::steady_clock::now() + 250ms;
         const auto state = link_.state();
         const auto heard = streams_.find(state.heard_stream);
-        const StreamInfo& info =
-            heard != streams_.end() ? heard->second : streams_.begin()->second;
+        const StreamInfo& info = heard != streams_.end() ? heard->second : streams_.begin()->second;
         const auto report_it = state.streams.find(state.heard_stream);
         EndpointLink::Report report =
             report_it == state.streams.end() ? EndpointLink::Report{} : report_it->second;
         if (state.heard_stream <= state.ended_up_to)
             report.played = std::int64_t(info.seconds * info.frames_per_second);
-        terminal_.show(std::to_string(info.file + 1) + "/" + std::to_string(files_.size()) + "  " +
-                       info.name + "  " + info.format + "  " +
-                       clock_text(double(report.played) / info.frames_per_second) + " / " +
-                       clock_text(info.seconds) + "  buffered " +
-                       std::to_string(report.buffered_ms) + " ms  underruns " +
-                       std::to_string(report.underruns) + (paused_ ? "  (paused)" : "") +
-                       (std::chrono::steady_clock::now() < volume_shown_until_
-                            ? "  " + volume_shown_
-                            : std::string()));
+        terminal_.show(
+            std::to_string(info.file + 1) + "/" + std::to_string(files_.size()) + "  " + info.name +
+            "  " + info.format + "  " + clock_text(double(report.played) / info.frames_per_second) +
+            " / " + clock_text(info.seconds) + "  buffered " + std::to_string(report.buffered_ms) +
+            " ms  underruns " + std::to_string(report.underruns) + (paused_ ? "  (paused)" : "") +
+            (std::chrono::steady_clock::now() < volume_shown_until_ ? "  " + volume_shown_
+                                                                    : std::string()));
     }
 
     const bool wait_device_;
@@ -454,9 +451,8 @@ Checked check_files(const std::vector<std::string>& files, const Json& welcome) 
     return checked;
 }
 
-ExitCode play_files(EndpointLink& link, const std::vector<std::string>& files,
-                    Terminal& terminal, const std::atomic<bool>& stop_requested,
-                    bool wait_device) {
+ExitCode play_files(EndpointLink& link, const std::vector<std::string>& files, Terminal& terminal,
+                    const std::atomic<bool>& stop_requested, bool wait_device) {
     return Playback(link, files, terminal, stop_requested, wait_device).run();
 }
 

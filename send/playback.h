@@ -25,8 +25,7 @@ Checked check_files(const std::vector<std::string>& files, const Json& welcome);
 // Plays the files; returns the exit code. stop_requested is set by Ctrl-C from another
 // thread. With wait_device, an output that goes away is waited for, and the file that was
 // playing goes on from where it was heard.
-ExitCode play_files(EndpointLink& link, const std::vector<std::string>& files,
-                    Terminal& terminal, const std::atomic<bool>& stop_requested,
-                    bool wait_device);
+ExitCode play_files(EndpointLink& link, const std::vector<std::string>& files, Terminal& terminal,
+                    const std::atomic<bool>& stop_requested, bool wait_device);
 
 }  // namespace ondelle::send

@@ -11,8 +11,8 @@
 namespace ondelle::send {
 
 Terminal::Terminal() {
-    interactive_ = isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) &&
-                   tcgetattr(STDIN_FILENO, &saved_) == 0;
+    interactive_ =
+        isatty(STDIN_FILENO) && isatty(STDOUT_FILENO) && tcgetattr(STDIN_FILENO, &saved_) == 0;
     if (!interactive_) return;
     termios raw = saved_;
     raw.c_lflag &= ~tcflag_t(ICANON | ECHO);

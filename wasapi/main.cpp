@@ -191,8 +191,8 @@ int run_program(const Options& options) {
 int main(int argc, char** argv) {
     using namespace ondelle;
     wasapi::Options options;
-    if (const auto code = answer_command_line(wasapi::command_line(options),
-                                              utf8_arguments(argc, argv)))
+    if (const auto code =
+            answer_command_line(wasapi::command_line(options), utf8_arguments(argc, argv)))
         return *code;
     SetConsoleOutputCP(CP_UTF8);
     if (!options.log.empty()) redirect_errors_to_log(options.log, options.device, options.port);

@@ -240,8 +240,7 @@ std::uint64_t WasapiSink::write(const std::uint8_t* data, std::uint64_t frames) 
         if (fill_ == ring_size) {
             // Wait for a quarter of the ring (or for what is left to copy, when that is more)
             // instead of waking at every period the device takes.
-            writer_needs_ =
-                std::min(ring_size, std::max(scratch_.size() - copied, ring_size / 4));
+            writer_needs_ = std::min(ring_size, std::max(scratch_.size() - copied, ring_size / 4));
             cond_.wait(lock,
                        [&] { return !running_.load() || ring_size - fill_ >= writer_needs_; });
             writer_needs_ = 0;

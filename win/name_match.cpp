@@ -22,8 +22,8 @@ std::optional<std::size_t> choose_by_name(const std::vector<std::string>& names,
         return static_cast<std::size_t>(at - names.begin());
     };
     if (auto exact = first([&](const std::string& name) { return name == wanted; })) return exact;
-    if (auto containing = first(
-            [&](const std::string& name) { return name.find(wanted) != std::string::npos; }))
+    if (auto containing =
+            first([&](const std::string& name) { return name.find(wanted) != std::string::npos; }))
         return containing;
     const std::string wanted_folded = folded(wanted);
     return first([&](const std::string& name) {

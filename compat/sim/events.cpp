@@ -46,9 +46,8 @@ class EventTable {
         });
     }
     bool remove(HANDLE handle) {
-        return wake_waiters_of(handle, [&](std::map<HANDLE, Event>::iterator found) {
-            events_.erase(found);
-        });
+        return wake_waiters_of(
+            handle, [&](std::map<HANDLE, Event>::iterator found) { events_.erase(found); });
     }
 
     // The index of the first signalled handle, taking its signal; WAIT_TIMEOUT or WAIT_FAILED.

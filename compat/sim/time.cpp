@@ -33,10 +33,9 @@ void GetLocalTime(SYSTEMTIME* out) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
     std::tm local{};
     localtime_r(&seconds, &local);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        now.time_since_epoch())
-                        .count() %
-                    1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+        1000;
     out->wYear = WORD(local.tm_year + 1900);
     out->wMonth = WORD(local.tm_mon + 1);
     out->wDayOfWeek = WORD(local.tm_wday);

@@ -261,10 +261,12 @@ void Endpoint::play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry)
 }
 
 void Endpoint::end_stream(std::unique_lock<std::mutex>& lock, const QueueEntry& entry) {
-    auto mark = std::find_if(marks.begin(), marks.end(), [&](const TrackMark& m) {
-        return m.stream == entry.stream && m.end == -1;
-    });
-    if (mark == marks.end()) return;
+    const auto open_mark = [&] {
+        return std::find_if(marks.begin(), marks.end(), [&](const TrackMark& m) {
+            return m.stream == entry.stream && m.end == -1;
+        });
+    };
+    if (open_mark() == marks.end()) return;
     // A sender that ends streams faster than they are heard waits while the output plays
     // what it holds, so that the record of owed ends stays small.
     const std::uint64_t started_generation = generation;
@@ -277,9 +279,7 @@ void Endpoint::end_stream(std::unique_lock<std::mutex>& lock, const QueueEntry& 
         cond.wait_for(lock, std::chrono::milliseconds(100));
         if (generation != started_generation || output_lost_request || stopping_.load()) return;
     }
-    mark = std::find_if(marks.begin(), marks.end(), [&](const TrackMark& m) {
-        return m.stream == entry.stream && m.end == -1;
-    });
+    const auto mark = open_mark();
     if (mark == marks.end()) return;
     mark->end = static_cast<std::int64_t>(frames_written);
     owe_end(mark->stream, mark->end);
@@ -288,8 +288,9 @@ void Endpoint::end_stream(std::unique_lock<std::mutex>& lock, const QueueEntry& 
 void Endpoint::owe_end(std::int32_t stream, std::int64_t end) {
     // Ends come in order but for the rare one owed late (a stream cut short by a reopen or a
     // flush), which goes in before those that end after it.
-    const auto at = std::upper_bound(owed_ends.begin(), owed_ends.end(), end,
-                                     [](std::int64_t e, const OwedEnd& owed) { return e < owed.end; });
+    const auto at =
+        std::upper_bound(owed_ends.begin(), owed_ends.end(), end,
+                         [](std::int64_t e, const OwedEnd& owed) { return e < owed.end; });
     owed_ends.insert(at, OwedEnd{stream, end});
 }
 
@@ -297,8 +298,8 @@ void Endpoint::end_open_marks() {
     for (std::size_t i = 0; i < marks.size(); ++i) {
         TrackMark& mark = marks[i];
         if (mark.end != -1) continue;
-        mark.end = i + 1 < marks.size() ? marks[i + 1].start
-                                        : static_cast<std::int64_t>(frames_written);
+        mark.end =
+            i + 1 < marks.size() ? marks[i + 1].start : static_cast<std::int64_t>(frames_written);
         owe_end(mark.stream, mark.end);
     }
 }

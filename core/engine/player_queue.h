@@ -31,15 +31,9 @@ class PlayerQueue {
     QueueEntry pop();  // the oldest; the queue must not be empty
     void clear();
 
-    bool empty() const {
-        return count_ == 0;
-    }
-    std::size_t size() const {
-        return count_;
-    }
-    std::uint64_t queued_bytes() const {
-        return queued_bytes_;
-    }
+    bool empty() const { return count_ == 0; }
+    std::size_t size() const { return count_; }
+    std::uint64_t queued_bytes() const { return queued_bytes_; }
 
     template <typename Visit>
     void for_each(Visit&& visit) const {

@@ -86,8 +86,8 @@ bool Conn::send_blob(std::uint8_t kind, std::uint32_t stream, const std::string&
                       send_deadline());
 }
 
-bool Conn::send_audio(std::uint32_t stream, std::uint64_t tag, const void* data,
-                      std::size_t size, SendDeadline deadline) {
+bool Conn::send_audio(std::uint32_t stream, std::uint64_t tag, const void* data, std::size_t size,
+                      SendDeadline deadline) {
     if (size > max_frame_length - 13) return false;
     std::uint8_t header[17];
     put_u32(header, static_cast<std::uint32_t>(size + 13));

@@ -5,10 +5,10 @@
 
 #include "endpoint.h"
 #include "engine/capabilities.h"
-#include "protocol/role_loop.h"
-#include "protocol/roles.h"
 #include "engine/core_variant.h"
 #include "engine/stream_decoding.h"
+#include "protocol/role_loop.h"
+#include "protocol/roles.h"
 #include "support/base64.h"
 
 namespace ondelle {
@@ -56,9 +56,7 @@ class SenderSession {
     }
 
   private:
-    bool is_sender() const {
-        return endpoint_.sender == conn_;
-    }
+    bool is_sender() const { return endpoint_.sender == conn_; }
 
     void take_over() {
         std::shared_ptr<Conn> previous;

@@ -27,8 +27,12 @@ OptionSpec switch_option(std::string name, std::string help, bool& target) {
 OptionSpec text_option(std::string name, std::string value, std::string help,
                        std::string default_text, std::string& target) {
     std::string needs = "needs a value (" + value + ")";
-    return {std::move(name), std::move(value), std::move(help), std::move(default_text),
-            std::move(needs), [&target](const std::string& text) {
+    return {std::move(name),
+            std::move(value),
+            std::move(help),
+            std::move(default_text),
+            std::move(needs),
+            [&target](const std::string& text) {
                 target = text;
                 return true;
             }};
@@ -59,10 +63,13 @@ OptionSpec choice_option(std::string name, const std::vector<std::string>& choic
     std::string value;
     for (const auto& choice : choices)
         value += (value.empty() ? "" : "|") + choice;
-    return {std::move(name), value, std::move(help), std::move(default_text),
-            "needs one of " + value, [&target, choices](const std::string& text) {
-                if (std::find(choices.begin(), choices.end(), text) == choices.end())
-                    return false;
+    return {std::move(name),
+            value,
+            std::move(help),
+            std::move(default_text),
+            "needs one of " + value,
+            [&target, choices](const std::string& text) {
+                if (std::find(choices.begin(), choices.end(), text) == choices.end()) return false;
                 target = text;
                 return true;
             }};
@@ -70,8 +77,8 @@ OptionSpec choice_option(std::string name, const std::vector<std::string>& choic
 
 Parsed parse_command_line(const CommandLine& line, const std::vector<std::string>& arguments,
                           std::string& error) {
-    if (std::any_of(arguments.begin() + std::min<std::size_t>(1, arguments.size()),
-                    arguments.end(), is_help))
+    if (std::any_of(arguments.begin() + std::min<std::size_t>(1, arguments.size()), arguments.end(),
+                    is_help))
         return Parsed::help;
     if (std::find(arguments.begin() + std::min<std::size_t>(1, arguments.size()), arguments.end(),
                   "--version") != arguments.end())

@@ -11,11 +11,11 @@
 namespace ondelle {
 
 struct OptionSpec {
-    std::string name;           // "--port"
-    std::string value;          // what --help calls its value ("N"); empty for a switch
-    std::string help;           // what it does
-    std::string default_text;   // empty: --help names no default
-    std::string needs;          // what a bad or missing value hears: "needs a number from 0 to 9"
+    std::string name;          // "--port"
+    std::string value;         // what --help calls its value ("N"); empty for a switch
+    std::string help;          // what it does
+    std::string default_text;  // empty: --help names no default
+    std::string needs;         // what a bad or missing value hears: "needs a number from 0 to 9"
     // Stores the value (empty for a switch); false when it is not one the option takes.
     std::function<bool(const std::string& value)> take;
 };

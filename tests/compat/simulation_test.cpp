@@ -81,9 +81,9 @@ class SimulatedMachine : public testing::Test {
         HRESULT result =
             device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
         if (SUCCEEDED(result))
-            result = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE,
-                                        AUDCLNT_STREAMFLAGS_EVENTCALLBACK, 100000, 100000,
-                                        &wave.Format, nullptr);
+            result =
+                client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, AUDCLNT_STREAMFLAGS_EVENTCALLBACK,
+                                   100000, 100000, &wave.Format, nullptr);
         return result;
     }
 

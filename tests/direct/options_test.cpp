@@ -23,11 +23,12 @@ TEST(DirectOptions, DefaultsDependOnLocalMode) {
         int port;
         int buffer_ms;
     };
-    for (const auto& c : std::vector<Case>{{{}, 4720, 2000},
-                                           {{"--local"}, 0, 500},
-                                           {{"--buffer", "0"}, 4720, 2000},
-                                           {{"--local", "--port", "4800", "--buffer", "0"}, 4800, 500},
-                                           {{"--port", "0", "--buffer", "750"}, 0, 750}}) {
+    for (const auto& c :
+         std::vector<Case>{{{}, 4720, 2000},
+                           {{"--local"}, 0, 500},
+                           {{"--buffer", "0"}, 4720, 2000},
+                           {{"--local", "--port", "4800", "--buffer", "0"}, 4800, 500},
+                           {{"--port", "0", "--buffer", "750"}, 0, 750}}) {
         const Options options = parsed(c.arguments);
         EXPECT_EQ(options.effective_port(), c.port);
         EXPECT_EQ(options.effective_buffer_ms(), c.buffer_ms);

@@ -32,31 +32,33 @@ void expect_cases(const std::string& executable, const std::vector<LineCase>& ca
 }
 
 TEST(CommandLines, OndelleWasapi) {
-    const std::string usage = "usage: ondelle-wasapi [--device NAME] [--name S] [--port N] "
-                              "[--dop] [--buffer MS] [--away-buffer MS] [--away-burst MS] "
-                              "[--flac all|forwarded] [--local-sender ID] [--follow-system] "
-                              "[--mix] [--any-address] [--log FILE] [--list]";
+    const std::string usage =
+        "usage: ondelle-wasapi [--device NAME] [--name S] [--port N] "
+        "[--dop] [--buffer MS] [--away-buffer MS] [--away-burst MS] "
+        "[--flac all|forwarded] [--local-sender ID] [--follow-system] "
+        "[--mix] [--any-address] [--log FILE] [--list]";
     const std::string port = "ondelle-wasapi: --port needs a number from 0 to 65535";
     const std::string buffer = "ondelle-wasapi: --buffer needs a number from 0 to 60000";
-    expect_cases(wasapi, {
-                             {{"--help"}, 0, usage},
-                             {{"--list", "-h"}, 0, usage},
-                             {{"--port", "99999"}, 2, port},
-                             {{"--port", "abc"}, 2, port},
-                             {{"--port", "-1"}, 2, port},
-                             {{"--port"}, 2, port},
-                             {{"--buffer", "abc"}, 2, buffer},
-                             {{"--buffer", "1.5"}, 2, buffer},
-                             {{"--away-burst", "60001"}, 2,
-                              "ondelle-wasapi: --away-burst needs a number from 0 to 60000"},
-                             {{"--flac", "bogus"}, 2,
-                              "ondelle-wasapi: --flac needs one of all|forwarded"},
-                             {{"--device"}, 2, "ondelle-wasapi: --device needs a value (NAME)"},
-                             {{"--bogus"}, 2, "ondelle-wasapi: unknown option --bogus"},
-                             {{"--port", "0", "--list"}, 0, "Speakers (Simulated DAC)"},
-                             {{"--port", "65535", "--buffer", "60000", "--list"}, 0,
-                              "Speakers (Simulated DAC)"},
-                         });
+    expect_cases(
+        wasapi,
+        {
+            {{"--help"}, 0, usage},
+            {{"--list", "-h"}, 0, usage},
+            {{"--port", "99999"}, 2, port},
+            {{"--port", "abc"}, 2, port},
+            {{"--port", "-1"}, 2, port},
+            {{"--port"}, 2, port},
+            {{"--buffer", "abc"}, 2, buffer},
+            {{"--buffer", "1.5"}, 2, buffer},
+            {{"--away-burst", "60001"},
+             2,
+             "ondelle-wasapi: --away-burst needs a number from 0 to 60000"},
+            {{"--flac", "bogus"}, 2, "ondelle-wasapi: --flac needs one of all|forwarded"},
+            {{"--device"}, 2, "ondelle-wasapi: --device needs a value (NAME)"},
+            {{"--bogus"}, 2, "ondelle-wasapi: unknown option --bogus"},
+            {{"--port", "0", "--list"}, 0, "Speakers (Simulated DAC)"},
+            {{"--port", "65535", "--buffer", "60000", "--list"}, 0, "Speakers (Simulated DAC)"},
+        });
     const Finished version = run_executable(wasapi, {"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("ondelle-wasapi 0.", 0), 0u) << version.out;
@@ -66,21 +68,21 @@ TEST(CommandLines, OndelleWasapi) {
 }
 
 TEST(CommandLines, OndelleDirect) {
-    const std::string usage = "usage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] "
-                              "[--buffer MS] [--volume fixed|software]";
-    expect_cases(direct, {
-                             {{"--help"}, 0, usage},
-                             {{"-h"}, 0, usage},
-                             {{"--port", "65536"}, 2,
-                              "Ondelle-Direct: --port needs a number from 0 to 65535"},
-                             {{"--buffer", "-5"}, 2,
-                              "Ondelle-Direct: --buffer needs a number from 0 to 60000"},
-                             {{"--volume", "Software"}, 2,
-                              "Ondelle-Direct: --volume needs one of fixed|software"},
-                             {{"--drivers"}, 2, "Ondelle-Direct: unknown option --drivers"},
-                             {{"--list", "--port", "0"}, 0, "Simulated ASIO DAC"},
-                             {{"--list", "--port", "65535"}, 0, "Simulated ASIO DAC"},
-                         });
+    const std::string usage =
+        "usage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] "
+        "[--buffer MS] [--volume fixed|software]";
+    expect_cases(
+        direct,
+        {
+            {{"--help"}, 0, usage},
+            {{"-h"}, 0, usage},
+            {{"--port", "65536"}, 2, "Ondelle-Direct: --port needs a number from 0 to 65535"},
+            {{"--buffer", "-5"}, 2, "Ondelle-Direct: --buffer needs a number from 0 to 60000"},
+            {{"--volume", "Software"}, 2, "Ondelle-Direct: --volume needs one of fixed|software"},
+            {{"--drivers"}, 2, "Ondelle-Direct: unknown option --drivers"},
+            {{"--list", "--port", "0"}, 0, "Simulated ASIO DAC"},
+            {{"--list", "--port", "65535"}, 0, "Simulated ASIO DAC"},
+        });
     const Finished version = run_executable(direct, {"--version"});
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("Ondelle-Direct 0.", 0), 0u) << version.out;
@@ -98,9 +100,11 @@ TEST(CommandLines, OndelleSend) {
                              {{"-v"}, 2, "ondelle-send: unknown option -v"},
                              {{}, 2, "ondelle-send: no file to play"},
                              {{"--list", "x.wav"}, 2, "ondelle-send: --list takes no file"},
-                             {{"--to", nowhere, "--volume", "0", "x.wav"}, 4,
+                             {{"--to", nowhere, "--volume", "0", "x.wav"},
+                              4,
                               "ondelle-send: cannot connect to 127.0.0.1:1: Connection refused"},
-                             {{"--to", nowhere, "--volume", "100", "x.wav"}, 4,
+                             {{"--to", nowhere, "--volume", "100", "x.wav"},
+                              4,
                               "ondelle-send: cannot connect to 127.0.0.1:1: Connection refused"},
                          });
     const Finished version = run_executable(sender, {"x.wav", "--version"});

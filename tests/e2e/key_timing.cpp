@@ -64,8 +64,8 @@ SenderAtTerminal::SenderAtTerminal(const TempDir& dir, std::vector<std::string> 
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, screen.c_str(), O_RDWR | O_NOCTTY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, screen.c_str(), O_RDWR | O_NOCTTY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
     screen_ = std::thread([this] {

@@ -93,8 +93,7 @@ Program::Program(const TempDir& dir, const std::string& executable,
         const int in = input[0] >= 0 ? input[0] : open("/dev/null", O_RDONLY);
         const int out = open(out_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(err_path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
-            dup2(err, 2) < 0)
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
             _exit(127);
         execve(argv[0], argv.data(), envp.data());
         _exit(127);

@@ -5,8 +5,8 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <sys/socket.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -111,8 +111,7 @@ void write_wav_header_and(const std::string& path, std::size_t pcm_bytes) {
     };
     write_file(path, "RIFF" + le(std::uint32_t(36 + pcm_bytes), 4) + "WAVEfmt " + le(16, 4) +
                          le(1, 2) + le(2, 2) + le(44100, 4) + le(44100 * 4, 4) + le(4, 2) +
-                         le(16, 2) + "data" + le(std::uint32_t(pcm_bytes), 4) +
-                         pattern(pcm_bytes));
+                         le(16, 2) + "data" + le(std::uint32_t(pcm_bytes), 4) + pattern(pcm_bytes));
 }
 
 struct LiarCase {
@@ -129,8 +128,8 @@ TEST_P(LyingEndpoints, EndTheRunInTimeWithTheirOwnCode) {
     const LiarCase& c = GetParam();
     TempDir dir;
     // A minute, where sending stalls or waits for room; 200 ms elsewhere.
-    const bool long_file = std::string(c.name) == "NeverReads" ||
-                           std::string(c.name) == "TakesAllAndReportsNothing";
+    const bool long_file =
+        std::string(c.name) == "NeverReads" || std::string(c.name) == "TakesAllAndReportsNothing";
     write_wav_header_and(dir.path("file.wav"), std::size_t(long_file ? 44100 * 60 : 44100 / 5) * 4);
     FakeEndpoint endpoint(c.serve, !c.serve);
     const auto began = std::chrono::steady_clock::now();
@@ -143,45 +142,46 @@ TEST_P(LyingEndpoints, EndTheRunInTimeWithTheirOwnCode) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, LyingEndpoints,
-    testing::Values(
-        LiarCase{"SilentAfterAccept", nullptr, 4, "no welcome in time", 8s},
-        LiarCase{"NeverReads",
-                 [](Peer& peer, const std::atomic<bool>& done) {
-                     // Welcomes with a buffer so large that the sender keeps writing, then
-                     // takes nothing more: the socket fills and a send stalls.
-                     peer.send_json(welcome(600000));
-                     while (!done.load())
-                         std::this_thread::sleep_for(10ms);
-                 },
-                 5, "the endpoint took nothing for 5 s", 14s},
-        LiarCase{"TakesAllAndReportsNothing",
-                 [](Peer& peer, const std::atomic<bool>& done) {
-                     welcome_then(peer, done, [](Peer&, const Frame&) {});
-                 },
-                 10, "the endpoint reports nothing heard", 14s},
-        LiarCase{"NeverSaysEnded",
-                 [](Peer& peer, const std::atomic<bool>& done) {
-                     welcome_then(peer, done, [](Peer&, const Frame&) {});
-                 },
-                 10, "the endpoint never said the last file was heard", 12s},
-        LiarCase{"SendsEscapeCodes",
-                 [](Peer& peer, const std::atomic<bool>& done) {
-                     welcome_then(peer, done, [](Peer& p, const Frame& frame) {
-                         if (frame.type == 1 && frame.payload.find("\"start\"") != std::string::npos)
-                             p.send_json(R"({"t":"error","code":"format",)"
-                                         R"("message":"\u001b[2J\u001b[Hall gone"})");
-                     });
-                 },
-                 6, "the endpoint refused the format: \\x1B[2J\\x1B[Hall gone", 8s},
-        LiarCase{"LosesItsOutput",
-                 [](Peer& peer, const std::atomic<bool>& done) {
-                     welcome_then(peer, done, [](Peer& p, const Frame& frame) {
-                         if (frame.type == 1 && frame.payload.find("\"start\"") != std::string::npos)
-                             p.send_json(R"({"t":"error","code":"device",)"
-                                         R"("message":"the output device is gone"})");
-                     });
-                 },
-                 9, "endpoint: the output device is gone", 8s}),
+    testing::Values(LiarCase{"SilentAfterAccept", nullptr, 4, "no welcome in time", 8s},
+                    LiarCase{"NeverReads",
+                             [](Peer& peer, const std::atomic<bool>& done) {
+                                 // Welcomes with a buffer so large that the sender keeps writing,
+                                 // then takes nothing more: the socket fills and a send stalls.
+                                 peer.send_json(welcome(600000));
+                                 while (!done.load())
+                                     std::this_thread::sleep_for(10ms);
+                             },
+                             5, "the endpoint took nothing for 5 s", 14s},
+                    LiarCase{"TakesAllAndReportsNothing",
+                             [](Peer& peer, const std::atomic<bool>& done) {
+                                 welcome_then(peer, done, [](Peer&, const Frame&) {});
+                             },
+                             10, "the endpoint reports nothing heard", 14s},
+                    LiarCase{"NeverSaysEnded",
+                             [](Peer& peer, const std::atomic<bool>& done) {
+                                 welcome_then(peer, done, [](Peer&, const Frame&) {});
+                             },
+                             10, "the endpoint never said the last file was heard", 12s},
+                    LiarCase{"SendsEscapeCodes",
+                             [](Peer& peer, const std::atomic<bool>& done) {
+                                 welcome_then(peer, done, [](Peer& p, const Frame& frame) {
+                                     if (frame.type == 1 &&
+                                         frame.payload.find("\"start\"") != std::string::npos)
+                                         p.send_json(R"({"t":"error","code":"format",)"
+                                                     R"("message":"\u001b[2J\u001b[Hall gone"})");
+                                 });
+                             },
+                             6, "the endpoint refused the format: \\x1B[2J\\x1B[Hall gone", 8s},
+                    LiarCase{"LosesItsOutput",
+                             [](Peer& peer, const std::atomic<bool>& done) {
+                                 welcome_then(peer, done, [](Peer& p, const Frame& frame) {
+                                     if (frame.type == 1 &&
+                                         frame.payload.find("\"start\"") != std::string::npos)
+                                         p.send_json(R"({"t":"error","code":"device",)"
+                                                     R"("message":"the output device is gone"})");
+                                 });
+                             },
+                             9, "endpoint: the output device is gone", 8s}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Reports about streams this run never sent are not kept: a flood of them costs nothing.

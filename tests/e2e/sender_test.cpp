@@ -9,9 +9,9 @@
 #include <cstring>
 #include <thread>
 
+#include "e2e/key_timing.h"
 #include "e2e/program.h"
 #include "e2e/wire_audio.h"
-#include "e2e/key_timing.h"
 #include "helpers/flac_encoding.h"
 #include "helpers/peer.h"
 
@@ -206,8 +206,8 @@ std::string be(std::uint64_t v, int bytes) {
 std::string dff_with(std::uint64_t prop_size, std::uint64_t fs_size) {
     std::string prop = "SND " + std::string("FS  ") + be(fs_size, 8) + be(2822400, 4) + "CHNL" +
                        be(2, 8) + be(2, 2);
-    std::string body = "DSD " + std::string("PROP") + be(prop_size, 8) + prop + "DSD " +
-                       be(8, 8) + std::string(8, '\x69');
+    std::string body = "DSD " + std::string("PROP") + be(prop_size, 8) + prop + "DSD " + be(8, 8) +
+                       std::string(8, '\x69');
     return "FRM8" + be(body.size(), 8) + body;
 }
 
@@ -233,8 +233,9 @@ TEST_F(Sending, BrokenFilesAreRefusedQuicklyWithTheReason) {
         const char* file;
         std::string says;
     } cases[] = {
-        {"deeper.flac", "a frame of 16 bits, 2 channels at 44100 Hz where the stream header "
-                        "says 24 bits"},
+        {"deeper.flac",
+         "a frame of 16 bits, 2 channels at 44100 Hz where the stream header "
+         "says 24 bits"},
         {"blocks.dsf", "DSF with blocks of 2048 bytes (only 4096 are read)"},
         {"wraps.dff", "a chunk runs past the end of the file"},
         {"wraps-inside.dff", "its properties run past their chunk"},
@@ -302,8 +303,8 @@ TEST_F(Sending, BadFilesTakeNothingOverAndAreSkipped) {
         {"low.wav", 6, "low.wav: the endpoint does not play PCM 22050 Hz 16-bit"},
     };
     {
-        Peer other = Peer::hello(
-            port, R"({"t":"hello","proto":2,"sender":{"id":"other","name":"Other"}})");
+        Peer other =
+            Peer::hello(port, R"({"t":"hello","proto":2,"sender":{"id":"other","name":"Other"}})");
         ASSERT_TRUE(other.send_json(start_message(1, "pcm", 44100, 16)));
         ASSERT_TRUE(other.send_audio(1, pattern(44100 * 4)));
         for (const auto& c : bad) {

@@ -87,13 +87,12 @@ TEST(Usage, UnknownArgumentPrintsTheUsageAndExitsTwo) {
         const auto run = run_program(arguments);
         EXPECT_EQ(run.code, 2);
         EXPECT_EQ(run.out, "");
-        EXPECT_EQ(
-            run.err,
-            "ondelle-wasapi: unknown option " + arguments.back() +
-                "\nusage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] "
-                "[--buffer MS] [--away-buffer MS] [--away-burst MS] [--flac all|forwarded] "
-                "[--local-sender ID] [--follow-system] [--mix] [--any-address] [--log FILE] "
-                "[--list]\n");
+        EXPECT_EQ(run.err,
+                  "ondelle-wasapi: unknown option " + arguments.back() +
+                      "\nusage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] "
+                      "[--buffer MS] [--away-buffer MS] [--away-burst MS] [--flac all|forwarded] "
+                      "[--local-sender ID] [--follow-system] [--mix] [--any-address] [--log FILE] "
+                      "[--list]\n");
     }
 }
 
@@ -266,9 +265,10 @@ TEST(LogFile, ThatCannotBeWrittenIsSaidAndStartUpGoesOn) {
     const std::string log = dir.path("no such folder/endpoint.log");
     const auto run = run_program({"--log", log, "--device", "nothing"});
     EXPECT_EQ(run.code, 1);
-    EXPECT_EQ(run.err, "ondelle-wasapi: cannot write the log to " + log +
-                           ": No such file or directory\n"
-                           "ondelle-wasapi: no output device \"nothing\" (ondelle-wasapi --list)\n");
+    EXPECT_EQ(run.err,
+              "ondelle-wasapi: cannot write the log to " + log +
+                  ": No such file or directory\n"
+                  "ondelle-wasapi: no output device \"nothing\" (ondelle-wasapi --list)\n");
 }
 
 }  // namespace

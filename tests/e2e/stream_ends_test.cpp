@@ -118,8 +118,8 @@ TEST_P(StreamEnds, ShortStreamsAreHeardAloneAndBeforeAnotherFormat) {
 
 TEST_P(StreamEnds, AThousandOneFrameStreamsEndInOrder) {
     for (int stream = 1; stream <= 1000; ++stream)
-        ASSERT_TRUE(send_stream(*sender, stream, "pcm", 44100, 16,
-                                pattern(frame_bytes, stream), frame_bytes));
+        ASSERT_TRUE(send_stream(*sender, stream, "pcm", 44100, 16, pattern(frame_bytes, stream),
+                                frame_bytes));
     expect_ended(1, 1000);
 }
 
@@ -139,7 +139,9 @@ TEST_P(StreamEnds, UnderrunsCountOnlyWhileAStreamRunsDry) {
     const auto until = std::chrono::steady_clock::now() + 3s;
     while (std::chrono::steady_clock::now() < until) {
         const long later = next_underruns(1s);
-        if (later >= 0) EXPECT_EQ(later, after_end);
+        if (later >= 0) {
+            EXPECT_EQ(later, after_end);
+        }
     }
     // A sender that stops sending in the middle of a stream leaves the output dry.
     ASSERT_TRUE(sender->send_json(start_message(2, "pcm", 48000, 16)));

@@ -313,8 +313,8 @@ TEST_F(Streaming, TheLogFileStampsEveryLineAndTellsWhoCameAndWent) {
     start("", {"--log", log});
     play("pcm", 44100, 16, pattern(44100 / 10 * 4), 4);
     {
-        Peer second = Peer::hello(
-            port, R"({"t":"hello","proto":2,"sender":{"id":"s2","name":"Two"}})");
+        Peer second =
+            Peer::hello(port, R"({"t":"hello","proto":2,"sender":{"id":"s2","name":"Two"}})");
         ASSERT_TRUE(second.connected());
         EXPECT_TRUE(sender->read_message("stopped", 5s));
     }

@@ -39,8 +39,8 @@ std::string big(std::uint64_t v, int bytes) {
 // Small files of every kind ondelle-send reads, as the readers expect them.
 std::string dsf_file(std::size_t blocks) {
     const std::string data(blocks * 4096 * 2, '\x69');
-    return "DSD " + little(28, 8) + little(28 + 52 + 12 + data.size(), 8) + little(0, 8) +
-           "fmt " + little(52, 8) + little(1, 4) + little(0, 4) + little(2, 4) + little(2, 4) +
+    return "DSD " + little(28, 8) + little(28 + 52 + 12 + data.size(), 8) + little(0, 8) + "fmt " +
+           little(52, 8) + little(1, 4) + little(0, 4) + little(2, 4) + little(2, 4) +
            little(2822400, 4) + little(1, 4) + little(blocks * 4096 * 8, 8) + little(4096, 4) +
            little(0, 4) + "data" + little(12 + data.size(), 8) + data;
 }

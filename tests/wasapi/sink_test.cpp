@@ -10,8 +10,8 @@
 #include <future>
 #include <thread>
 
-#include "win/com_ptr.h"
 #include "device_probe.h"
+#include "win/com_ptr.h"
 
 namespace ondelle {
 namespace {

@@ -70,9 +70,8 @@ TEST(OnLink, TheHostItsSubnetsAndLinkLocalOnly) {
         const char* source;
         bool on_link;
     } cases[] = {
-        {"192.168.1.77", true}, {"192.168.2.77", false}, {"127.0.0.1", true},
-        {"169.254.3.4", true},  {"172.16.0.9", true},    {"172.16.0.1", false},
-        {"8.8.8.8", false},     {"10.77.0.1", false},
+        {"192.168.1.77", true}, {"192.168.2.77", false}, {"127.0.0.1", true}, {"169.254.3.4", true},
+        {"172.16.0.9", true},   {"172.16.0.1", false},   {"8.8.8.8", false},  {"10.77.0.1", false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(is_on_link(list, ip(c.source)), c.on_link) << c.source;

@@ -219,9 +219,10 @@ INSTANTIATE_TEST_SUITE_P(
                   }(),
                   true},
         QueryCase{"LongerThanAnyName",
-                  dns_query(1, std::string(60, 'x') + "." + std::string(60, 'x') + "." +
-                                   std::string(60, 'x') + "." + std::string(60, 'x') +
-                                   "._ondelle._tcp.local",
+                  dns_query(1,
+                            std::string(60, 'x') + "." + std::string(60, 'x') + "." +
+                                std::string(60, 'x') + "." + std::string(60, 'x') +
+                                "._ondelle._tcp.local",
                             12),
                   false},
         QueryCase{"ManyCompressedQuestions", many_compressed_questions(), true},
@@ -249,8 +250,8 @@ TEST(MdnsBrowsing, QueryIsAnsweredAndTheReplyReadsBack) {
 
     const std::string query = mdns::build_query(0x1234, records.service_type);
     mdns::Query read;
-    ASSERT_TRUE(mdns::read_query(reinterpret_cast<const std::uint8_t*>(query.data()),
-                                 query.size(), mdns::names_to_match(records), read));
+    ASSERT_TRUE(mdns::read_query(reinterpret_cast<const std::uint8_t*>(query.data()), query.size(),
+                                 mdns::names_to_match(records), read));
     EXPECT_EQ(read.id, 0x1234);
 
     std::uint32_t address = 0;
