@@ -114,6 +114,21 @@ void write_wav_header_and(const std::string& path, std::size_t pcm_bytes) {
                          le(16, 2) + "data" + le(std::uint32_t(pcm_bytes), 4) + pattern(pcm_bytes));
 }
 
+// Welcomes and takes everything, saying nothing back.
+void takes_all_says_nothing(Peer& peer, const std::atomic<bool>& done) {
+    welcome_then(peer, done, [](Peer&, const Frame&) {});
+}
+
+// Welcomes, then answers the sender's "start" with this message.
+FakeEndpoint::Serve answers_start_with(std::string message) {
+    return [message](Peer& peer, const std::atomic<bool>& done) {
+        welcome_then(peer, done, [&](Peer& p, const Frame& frame) {
+            if (frame.type == 1 && frame.payload.find("\"start\"") != std::string::npos)
+                p.send_json(message);
+        });
+    };
+}
+
 struct LiarCase {
     const char* name;
     std::function<void(Peer&, const std::atomic<bool>&)> serve;
@@ -152,35 +167,17 @@ INSTANTIATE_TEST_SUITE_P(
                                      std::this_thread::sleep_for(10ms);
                              },
                              5, "the endpoint took nothing for 5 s", 14s},
-                    LiarCase{"TakesAllAndReportsNothing",
-                             [](Peer& peer, const std::atomic<bool>& done) {
-                                 welcome_then(peer, done, [](Peer&, const Frame&) {});
-                             },
-                             10, "the endpoint reports nothing heard", 14s},
-                    LiarCase{"NeverSaysEnded",
-                             [](Peer& peer, const std::atomic<bool>& done) {
-                                 welcome_then(peer, done, [](Peer&, const Frame&) {});
-                             },
-                             10, "the endpoint never said the last file was heard", 12s},
+                    LiarCase{"TakesAllAndReportsNothing", takes_all_says_nothing, 10,
+                             "the endpoint reports nothing heard", 14s},
+                    LiarCase{"NeverSaysEnded", takes_all_says_nothing, 10,
+                             "the endpoint never said the last file was heard", 12s},
                     LiarCase{"SendsEscapeCodes",
-                             [](Peer& peer, const std::atomic<bool>& done) {
-                                 welcome_then(peer, done, [](Peer& p, const Frame& frame) {
-                                     if (frame.type == 1 &&
-                                         frame.payload.find("\"start\"") != std::string::npos)
-                                         p.send_json(R"({"t":"error","code":"format",)"
-                                                     R"("message":"\u001b[2J\u001b[Hall gone"})");
-                                 });
-                             },
+                             answers_start_with(R"({"t":"error","code":"format",)"
+                                                R"("message":"\u001b[2J\u001b[Hall gone"})"),
                              6, "the endpoint refused the format: \\x1B[2J\\x1B[Hall gone", 8s},
                     LiarCase{"LosesItsOutput",
-                             [](Peer& peer, const std::atomic<bool>& done) {
-                                 welcome_then(peer, done, [](Peer& p, const Frame& frame) {
-                                     if (frame.type == 1 &&
-                                         frame.payload.find("\"start\"") != std::string::npos)
-                                         p.send_json(R"({"t":"error","code":"device",)"
-                                                     R"("message":"the output device is gone"})");
-                                 });
-                             },
+                             answers_start_with(R"({"t":"error","code":"device",)"
+                                                R"("message":"the output device is gone"})"),
                              9, "endpoint: the output device is gone", 8s}),
     [](const auto& info) { return std::string(info.param.name); });
 
