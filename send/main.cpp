@@ -100,6 +100,8 @@ class Interruption {
     Interruption& operator=(const Interruption&) = delete;
 
     const std::atomic<bool>& requested() const { return requested_; }
+    // Also when the signal cut a call short before its handler ran.
+    bool cut_short() const { return requested_.load() || signals_.received(); }
     // What must be undone before the process ends unasked (the terminal's mode).
     void before_forced_exit(std::function<void()> undo) {
         std::lock_guard lock(mutex_);
@@ -261,7 +263,7 @@ int run(const Options& options) {
     // From the start: a Ctrl-C while looking for the endpoint ends the run as cleanly.
     Interruption interruption;
     const int code = play(options, interruption);
-    return interruption.requested().load() ? int(interrupted) : code;
+    return interruption.cut_short() ? int(interrupted) : code;
 }
 
 }  // namespace

@@ -14,6 +14,10 @@ class ConsoleSignals {
     explicit ConsoleSignals(std::function<void()> on_signal);
     // Signals that arrive afterwards are ignored; the process is not ended by them.
     ~ConsoleSignals();
+
+    // True once a signal has arrived, even before the handler has run on its thread: a call
+    // the signal cut short may return before the handler has said so.
+    bool received() const;
     ConsoleSignals(const ConsoleSignals&) = delete;
     ConsoleSignals& operator=(const ConsoleSignals&) = delete;
 

@@ -22,8 +22,11 @@ constexpr char quit = 'q';
 // The write end of the current watcher's pipe; -1 when nobody watches. Only the signal
 // handler reads it, which can reach nothing else.
 std::atomic<int> signal_pipe{-1};
+// Set by the handler itself (a lock-free store is safe there).
+std::atomic<bool> signal_received{false};
 
 extern "C" void on_console_signal(int) {
+    signal_received.store(true);
     const int saved_errno = errno;
     const int fd = signal_pipe.load();
     if (fd >= 0) (void)!write(fd, &signalled, 1);
@@ -86,6 +89,10 @@ ConsoleSignals::~ConsoleSignals() {
     while (write(watch_->write_fd, &quit, 1) < 0 && errno == EINTR) {
     }
     if (watch_->thread.joinable()) watch_->thread.join();
+}
+
+bool ConsoleSignals::received() const {
+    return signal_received.load();
 }
 
 }  // namespace ondelle

@@ -15,8 +15,10 @@ namespace {
 
 // The current watch; null when nobody watches.
 std::atomic<ConsoleSignals::Watch*> current_watch{nullptr};
+std::atomic<bool> signal_received{false};
 
 void on_console_signal(int signal) {
+    signal_received.store(true);
     // The runtime resets the handler before it calls it.
     std::signal(signal, on_console_signal);
     if (ConsoleSignals::Watch* watch = current_watch.load()) watch->on_signal();
@@ -33,6 +35,10 @@ ConsoleSignals::ConsoleSignals(std::function<void()> on_signal)
 
 ConsoleSignals::~ConsoleSignals() {
     current_watch.store(nullptr);
+}
+
+bool ConsoleSignals::received() const {
+    return signal_received.load();
 }
 
 }  // namespace ondelle
