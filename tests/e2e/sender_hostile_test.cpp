@@ -190,7 +190,10 @@ TEST(LyingEndpoint, AFloodOfOtherStreamsReportsIsNotKept) {
     FakeEndpoint endpoint([&](Peer& peer, const std::atomic<bool>& done) {
         welcome_then(peer, done, [&](Peer& p, const Frame& frame) {
             if (frame.type != 1 || frame.payload.find("\"end\"") == std::string::npos) return;
-            for (int i = 0; i < 300000 && !done.load(); ++i) {
+            // The sanitizers make a flood slow enough to outlast the sender's wait for the
+            // end; they make its memory meaningless too, so a tenth of it shows as much there.
+            const int reports = sanitized ? 30000 : 300000;
+            for (int i = 0; i < reports && !done.load(); ++i) {
                 const std::string stream = std::to_string(1000 + i);
                 p.send_json(i % 2 ? R"({"t":"ended","stream":)" + stream + "}"
                                   : R"({"t":"status","stream":)" + stream +
