@@ -111,14 +111,17 @@ class Sending : public testing::Test {
             GTEST_SKIP() << "the programs advertise and browse: run in the private namespace";
     }
 
-    void start(const std::string& device, std::vector<std::string> arguments = {}) {
+    // The device runs at twice real time unless said: a sender that decodes FLAC under the
+    // sanitizers on a busy machine may not keep ahead of a faster one, and a byte-exact
+    // check would see the silence of its underruns.
+    void start(const std::string& device, std::vector<std::string> arguments = {}, int speed = 2) {
         port = free_port();
         capture = dir.path("capture.raw");
         arguments.insert(arguments.end(), {"--port", std::to_string(port)});
         endpoint = std::make_unique<Program>(
             dir, arguments,
-            R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,"speed":2,)" +
-                device + R"(,"capture":")" + capture + "\"}]}");
+            R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,"speed":)" +
+                std::to_string(speed) + "," + device + R"(,"capture":")" + capture + "\"}]}");
         ASSERT_TRUE(endpoint->wait_for_out("Ondelle endpoint")) << endpoint->err();
     }
 
@@ -258,7 +261,7 @@ TEST_F(Sending, FlacWithATagAfterTheLastFramePlaysWhole) {
         SCOPED_TRACE(offered ? "forwarded" : "decoded");
         std::vector<std::string> arguments;
         if (offered) arguments = {"--flac", "all"};
-        start(R"("rates":[44100],"layouts":["16/16"])", arguments);
+        start(R"("rates":[44100],"layouts":["16/16"])", arguments, 1);
         const auto sent = send({"--to", to(), dir.path("tagged.flac")});
         EXPECT_EQ(sent.code, 0) << sent.err;
         EXPECT_NE(sent.err.find("tagged.flac: what follows the last FLAC frame was passed over"),
@@ -276,7 +279,7 @@ TEST_F(Sending, FlacThatBreaksPartWayIsHeardUpToTheBreak) {
     const auto [file_bytes, before] =
         flac_file(encode_flac(16, 2, 1152, 8, 44100), std::string(300, '\x55'), 4);
     write_file(dir.path("broken.flac"), file_bytes);
-    start(R"("rates":[44100],"layouts":["16/16"])");
+    start(R"("rates":[44100],"layouts":["16/16"])", {}, 1);
     const auto sent = send({"--to", to(), dir.path("broken.flac")});
     EXPECT_EQ(sent.code, 7) << sent.err;
     EXPECT_NE(sent.err.find("broken.flac: FLAC does not decode in the middle of the file"),
