@@ -51,7 +51,9 @@ class DsdFile final : public AudioSource {
         file_size_ = std::uint64_t(std::max(std::ftell(file_), 0L));
         std::string why = "not a DSD file this sender reads";
         const bool ok = std::memcmp(magic, "DSD ", 4) == 0 ? open_dsf(why) : open_dff(why);
-        if (!ok || format_.rate <= 0 || format_.channels <= 0) {
+        // Payloads are sized from the rate and the channels: what no DAC plays is refused.
+        if (!ok || format_.rate <= 0 || format_.rate > max_dsd_rate || format_.channels <= 0 ||
+            format_.channels > max_channels) {
             error = path + ": " + why;
             return false;
         }
@@ -215,6 +217,8 @@ class DsdFile final : public AudioSource {
     }
 
     static constexpr std::uint64_t dsf_block = 4096;
+    static constexpr std::int32_t max_dsd_rate = 49152000;  // DSD1024 of the 48 kHz family
+    static constexpr std::int32_t max_channels = 8;
 
     std::FILE* file_ = nullptr;
     std::uint64_t file_size_ = 0;

@@ -11,6 +11,9 @@
 namespace ondelle::send {
 namespace {
 
+constexpr int max_channels = 8;
+constexpr int max_rate = 1536000;
+
 int depth_of(int format) {
     switch (format & SF_FORMAT_SUBMASK) {
         case SF_FORMAT_PCM_16:
@@ -76,6 +79,15 @@ std::unique_ptr<AudioSource> open_pcm_file(const std::string& path, std::string&
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (!file) {
         error = path + ": not audio (" + sf_strerror(nullptr) + ")";
+        return nullptr;
+    }
+    // A header may say anything: what no sound card plays is refused before a buffer is
+    // sized from it.
+    if (info.channels < 1 || info.channels > max_channels || info.samplerate < 1 ||
+        info.samplerate > max_rate) {
+        sf_close(file);
+        error = path + ": not audio this sender reads (" + std::to_string(info.channels) +
+                " channels at " + std::to_string(info.samplerate) + " Hz)";
         return nullptr;
     }
     const int bits = depth_of(info.format);

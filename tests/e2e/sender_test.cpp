@@ -232,6 +232,12 @@ TEST_F(Sending, BrokenFilesAreRefusedQuicklyWithTheReason) {
     write_dsf(dir.path("blocks.dsf"), pattern(2822400 / 8 / 10 * 2, 4), 2822400, 2048);
     write_file(dir.path("wraps.dff"), dff_with(~std::uint64_t(0) - 7, 4));
     write_file(dir.path("wraps-inside.dff"), dff_with(34, ~std::uint64_t(0) - 11));
+    // 255 channels at 268 MHz: sized from the header, one payload would take 5 GB.
+    write_file(dir.path("huge.wav"),
+               std::string("RIFF\x24\x00\x00\x00WAVEfmt \x10\x00\x00\x00\x01\x00\xff\x00"
+                           "\xf7\x00\x04\x10\xac\xb1\x02\x00\x04\x00\x10\x00"
+                           "data\x00\x00\x00\x00",
+                           44));
     const struct {
         const char* file;
         std::string says;
@@ -242,6 +248,7 @@ TEST_F(Sending, BrokenFilesAreRefusedQuicklyWithTheReason) {
         {"blocks.dsf", "DSF with blocks of 2048 bytes (only 4096 are read)"},
         {"wraps.dff", "a chunk runs past the end of the file"},
         {"wraps-inside.dff", "its properties run past their chunk"},
+        {"huge.wav", "not audio this sender reads (255 channels at 268697847 Hz)"},
     };
     for (const auto& c : cases) {
         const auto began = std::chrono::steady_clock::now();
