@@ -14,6 +14,7 @@
 namespace {
 
 using namespace ondelle;
+using namespace ondelle::direct;
 
 constexpr std::int32_t frames = 4096;
 

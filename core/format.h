@@ -45,6 +45,10 @@ enum SampleFormat : std::int32_t {
     DoP_S32_LE = 10,
 };
 
+// "DSD64", "DSD128", ... for a one-bit rate: the rate over 44100, or over 48000 when it is no
+// multiple of 44100 (3072000 is "DSD64" too).
+std::string dsd_rate_name(std::int64_t rate);
+
 const char* sample_format_name(std::int32_t index);  // "?" above 10
 int sample_bytes(std::int32_t index);
 int dsd_bytes(std::int32_t index);  // DSD bytes per channel in one device sample

@@ -10,7 +10,7 @@
 #include "support/thread.h"
 #include "win/log_line.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 using namespace asio;
 
@@ -345,4 +345,4 @@ void Asio::unload_if_idle() {
     idle_since_ = 0;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

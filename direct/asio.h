@@ -23,7 +23,7 @@
 #include "support/bytes.h"
 #include "win/com_ptr.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 // A driver registered on the machine.
 struct DriverEntry {
@@ -168,4 +168,4 @@ std::invoke_result_t<Work&> Asio::call(Work work) {
     return result.get();
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

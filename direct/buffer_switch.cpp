@@ -11,7 +11,7 @@
 #include "program_name.h"
 #include "win/log_line.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 using namespace asio;
 
@@ -106,4 +106,4 @@ ASIOCallbacks asio_callbacks() {
     return callbacks;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

@@ -9,7 +9,7 @@
 #include "program_name.h"
 #include "win/log_line.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 namespace {
 
@@ -198,4 +198,4 @@ std::int64_t DirectSink::delay() {
     return frames;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

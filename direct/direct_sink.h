@@ -12,7 +12,7 @@
 #include "sink.h"
 #include "support/bytes.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 class DirectSink final : public Sink {
   public:
@@ -51,4 +51,4 @@ class DirectSink final : public Sink {
     std::atomic<bool> is_open_{false};
 };
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

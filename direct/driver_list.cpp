@@ -3,10 +3,11 @@
 
 #include <windows.h>
 
+#include "format.h"
 #include "support/text.h"
 #include "win/name_match.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 namespace {
 
@@ -63,12 +64,6 @@ const DriverEntry* choose_driver(const std::vector<DriverEntry>& drivers, const 
     return chosen ? &drivers[*chosen] : nullptr;
 }
 
-std::string dsd_rate_name(std::int32_t rate) {
-    std::string name = "DSD";
-    name += std::to_string(rate % 44100 == 0 ? rate / 44100 : rate / 48000);
-    return name;
-}
-
 std::string caps_listing(const Caps& caps) {
     std::string text = "    PCM:";
     for (const std::int32_t rate : caps.rates) {
@@ -88,4 +83,4 @@ std::string caps_listing(const Caps& caps) {
     return text;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

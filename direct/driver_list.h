@@ -8,7 +8,7 @@
 
 #include "asio.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 // The drivers under HKLM\SOFTWARE\ASIO in registry order, skipping entries without a class
 // identifier that parses; nullopt when the key cannot be opened.
@@ -18,10 +18,7 @@ std::optional<std::vector<DriverEntry>> registered_drivers();
 // contains it in another case; none for an empty name.
 const DriverEntry* choose_driver(const std::vector<DriverEntry>& drivers, const std::string& name);
 
-// "DSD64", "DSD128", ...: the rate over 44100, or over 48000 when it is no multiple of 44100.
-std::string dsd_rate_name(std::int32_t rate);
-
 // The PCM line, then the native DSD line, each indented by four spaces.
 std::string caps_listing(const Caps& caps);
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

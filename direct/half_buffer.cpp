@@ -9,7 +9,7 @@
 #include "iasio.h"
 #include "sample_store.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 namespace {
 
 using namespace asio;
@@ -139,4 +139,4 @@ void fill_dsd_half(const RingFrames& from, std::int32_t frames, bool reverse, st
     std::memset(right + n, map[dsd_silence], std::size_t(frames - n));
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace ondelle {
+namespace ondelle::direct {
 
 // Where the frames come from: available frames at byte offset at of a ring of size bytes,
 // wrapping at its end.
@@ -28,4 +28,4 @@ void fill_pcm_half(const RingFrames& from, std::int32_t frames, std::int32_t typ
 void fill_dsd_half(const RingFrames& from, std::int32_t frames, bool reverse, std::uint8_t* left,
                    std::uint8_t* right);
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

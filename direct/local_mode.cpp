@@ -10,7 +10,7 @@
 #include "endpoint.h"
 #include "support/thread.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 struct StopOnInputEnd::Target {
     std::mutex mutex;
@@ -40,4 +40,4 @@ void StopOnInputEnd::forget() {
     target_->endpoint = nullptr;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

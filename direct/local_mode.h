@@ -4,8 +4,11 @@
 #include <memory>
 
 namespace ondelle {
-
 class Endpoint;
+}  // namespace ondelle
+
+namespace ondelle::direct {
+
 
 class StopOnInputEnd {
   public:
@@ -21,4 +24,4 @@ class StopOnInputEnd {
     std::shared_ptr<Target> target_;  // shared with the thread, which may outlive this
 };
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

@@ -19,10 +19,9 @@
 #include "win/log_line.h"
 #include "win/serve.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 namespace {
 
-using direct::Options;
 
 constexpr const char* no_drivers = "No ASIO drivers are installed (HKLM\\SOFTWARE\\ASIO).";
 
@@ -186,13 +185,14 @@ int run_program(const Options& options) {
 }
 
 }  // namespace
-}  // namespace ondelle
+}  // namespace ondelle::direct
 
 int main(int argc, char** argv) {
     using namespace ondelle;
-    direct::Options options;
+    using namespace ondelle::direct;
+    Options options;
     if (const auto code =
-            answer_command_line(direct::command_line(options), utf8_arguments(argc, argv)))
+            answer_command_line(command_line(options), utf8_arguments(argc, argv)))
         return *code;
     SetConsoleOutputCP(CP_UTF8);
     std::setvbuf(stderr, nullptr, _IONBF, 0);

@@ -10,7 +10,7 @@
 #include "program_name.h"
 #include "win/log_line.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 namespace {
 
@@ -44,4 +44,4 @@ int show_settings_window(Asio& asio) {
     return 0;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

@@ -1,7 +1,7 @@
 // The driver's settings window: opened on the driver thread, watched from here.
 #pragma once
 
-namespace ondelle {
+namespace ondelle::direct {
 
 class Asio;
 
@@ -9,4 +9,4 @@ class Asio;
 // not be opened: 1.
 int show_settings_window(Asio& asio);
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-namespace ondelle {
+namespace ondelle::direct {
 
 inline constexpr std::string_view program_name = "Ondelle-Direct";
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

@@ -7,7 +7,7 @@
 
 #include "iasio.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 using namespace asio;
 
@@ -111,4 +111,4 @@ void store_sample(std::int32_t s, std::int32_t type, std::uint8_t* out) {
     }
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

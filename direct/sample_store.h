@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-namespace ondelle {
+namespace ondelle::direct {
 
 // The DSD idle pattern, earliest bit first.
 inline constexpr std::uint8_t dsd_silence = 0x69;
@@ -67,4 +67,4 @@ class Requantiser {
 // Stores the left-justified sample s at out in the driver's sample type.
 void store_sample(std::int32_t s, std::int32_t type, std::uint8_t* out);
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

@@ -6,7 +6,7 @@
 #include "asio.h"
 #include "program_name.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 
 double volume_gain(std::int32_t level, bool muted) {
     if (muted || level <= 0) return 0.0;
@@ -26,4 +26,4 @@ void SoftwareVolume::apply(Endpoint& endpoint, std::int32_t requested, bool mute
     asio_.gain.exchange(volume_gain(requested, mute));
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

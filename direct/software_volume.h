@@ -9,9 +9,12 @@
 #include "win/volume_guard.h"
 
 namespace ondelle {
+class Endpoint;
+}  // namespace ondelle
+
+namespace ondelle::direct {
 
 class Asio;
-class Endpoint;
 
 // 0 when muted or at 0 or less, else (min(level, 100) / 100)³: 50 gives 0.125.
 double volume_gain(std::int32_t level, bool muted);
@@ -35,4 +38,4 @@ class SoftwareVolume {
     std::atomic<bool> muted_{false};
 };
 
-}  // namespace ondelle
+}  // namespace ondelle::direct

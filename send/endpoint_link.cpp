@@ -35,11 +35,6 @@ bool contains(const std::vector<std::int64_t>& values, std::int64_t value) {
     return std::find(values.begin(), values.end(), value) != values.end();
 }
 
-std::string dsd_name(std::int64_t rate) {
-    const std::int64_t base = rate % 44100 == 0 ? 44100 : 48000;
-    return "DSD" + std::to_string(rate / base);
-}
-
 // A connected TCP socket to host:port by the deadline, or -1 with error set.
 int connect_to(const std::string& host, int port, std::chrono::steady_clock::time_point deadline,
                std::string& error) {
@@ -122,10 +117,10 @@ std::string Offer::describe() const {
     if (dsd_u8 && !dsd_rates.empty()) {
         text.append(",");
         for (const auto rate : dsd_rates) {
-            const std::string name = dsd_name(rate);
+            const std::string name = dsd_rate_name(rate);
             const bool repeated =
                 std::count_if(dsd_rates.begin(), dsd_rates.end(),
-                              [&](std::int64_t other) { return dsd_name(other) == name; }) > 1;
+                              [&](std::int64_t other) { return dsd_rate_name(other) == name; }) > 1;
             text.append(" ").append(name);
             if (repeated) text.append(" (").append(megahertz(rate)).append(" MHz)");
         }

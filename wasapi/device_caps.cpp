@@ -3,11 +3,7 @@
 
 #include <ksmedia.h>
 
-namespace ondelle {
-
-std::string dsd_rate_name(std::int32_t rate) {
-    return "DSD" + std::to_string(rate % 44100 == 0 ? rate / 44100 : rate / 48000);
-}
+namespace ondelle::wasapi {
 
 std::optional<DeviceFormat> find_device_format(const DeviceCaps& caps, const Format& format) {
     if (format.is_dsd()) {
@@ -41,4 +37,4 @@ WAVEFORMATEXTENSIBLE make_wave_format(std::int32_t rate, std::int32_t container_
     return wave;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -13,7 +13,7 @@
 
 #include "format.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 struct DeviceFormat {
     std::int32_t container_bits = 0;
@@ -26,9 +26,6 @@ struct DeviceCaps {
     std::map<std::int32_t, DeviceFormat> dop;               // DSD rate → its DoP layout
 };
 
-// "DSD64" for 2822400 and for 3072000: the rate over 44100, or over 48000.
-std::string dsd_rate_name(std::int32_t rate);
-
 // The layout a stream plays in on this device, if any.
 std::optional<DeviceFormat> find_device_format(const DeviceCaps& caps, const Format& format);
 
@@ -36,4 +33,4 @@ std::optional<DeviceFormat> find_device_format(const DeviceCaps& caps, const For
 WAVEFORMATEXTENSIBLE make_wave_format(std::int32_t rate, std::int32_t container_bits,
                                       std::int32_t valid_bits);
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

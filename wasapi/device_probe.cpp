@@ -9,7 +9,7 @@
 #include "win/hresult_text.h"
 #include "win/task_memory.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 HRESULT last_probe_error = S_OK;
 
@@ -103,4 +103,4 @@ void print_caps(const DeviceCaps& caps) {
     std::fwrite(text.data(), 1, text.size(), stdout);
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -10,7 +10,7 @@
 
 #include "device_caps.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 // The result of the last failed probe call (S_OK until one fails); the listing shows it when a
 // device took nothing.
@@ -23,4 +23,4 @@ DeviceCaps probe_shared(IMMDevice* device);
 std::string format_caps(const DeviceCaps& caps);
 void print_caps(const DeviceCaps& caps);  // to standard output
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -8,7 +8,7 @@
 #include "win/com_ptr.h"
 #include "win/task_memory.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 std::string friendly_name(IMMDevice* device) {
     ComPtr<IPropertyStore> properties;
@@ -24,4 +24,4 @@ std::string endpoint_id(const std::string& computer, const std::string& friendly
     return make_endpoint_id(program_name, computer, friendly);
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -9,7 +9,7 @@
 
 #include "win/identity.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 // The device's friendly name, or "?" when it has none that is text.
 std::string friendly_name(IMMDevice* device);
@@ -18,4 +18,4 @@ std::string friendly_name(IMMDevice* device);
 // lowercased, at most 24 of them.
 std::string endpoint_id(const std::string& computer, const std::string& friendly);
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

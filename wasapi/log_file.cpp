@@ -13,7 +13,7 @@
 #include "support/text.h"
 #include "win/log_line.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 void redirect_errors_to_log(const std::string& path, const std::string& device, int port) {
     const std::wstring wide_path = to_wide(path);
@@ -42,4 +42,4 @@ void redirect_errors_to_log(const std::string& path, const std::string& device, 
     stamp_log_lines();
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

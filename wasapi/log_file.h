@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 // Sends standard error to path: started afresh once it has grown past 1 MiB, appended to
 // otherwise, with a header naming the device text, the port and the time, and every later
@@ -10,4 +10,4 @@ namespace ondelle {
 // error, which then stays where it was.
 void redirect_errors_to_log(const std::string& path, const std::string& device, int port);
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -23,10 +23,9 @@
 #include "win/task_memory.h"
 #include "windows_volume.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 namespace {
 
-using wasapi::Options;
 
 // Walks the active render devices, listing each with what it plays under --list; returns the
 // one the --device text chooses (win/name_match.h), when that is not empty.
@@ -186,13 +185,14 @@ int run_program(const Options& options) {
 }
 
 }  // namespace
-}  // namespace ondelle
+}  // namespace ondelle::wasapi
 
 int main(int argc, char** argv) {
     using namespace ondelle;
-    wasapi::Options options;
+    using namespace ondelle::wasapi;
+    Options options;
     if (const auto code =
-            answer_command_line(wasapi::command_line(options), utf8_arguments(argc, argv)))
+            answer_command_line(command_line(options), utf8_arguments(argc, argv)))
         return *code;
     SetConsoleOutputCP(CP_UTF8);
     if (!options.log.empty()) redirect_errors_to_log(options.log, options.device, options.port);

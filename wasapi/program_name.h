@@ -3,8 +3,8 @@
 
 #include <string_view>
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 inline constexpr std::string_view program_name = "ondelle-wasapi";
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -7,7 +7,7 @@
 
 #include "format.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 namespace {
 
 std::uint32_t next_random(std::uint32_t x) {
@@ -58,4 +58,4 @@ void apply_software_gain(std::uint8_t* data, std::size_t bytes, std::int32_t sam
     dither_state = x;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -15,7 +15,7 @@
 #include "win/hresult_text.h"
 #include "win/log_line.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 namespace {
 
 constexpr DWORD exclusive_flags = AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
@@ -455,4 +455,4 @@ HRESULT WasapiSink::fill_period() {
     return S_OK;
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -23,7 +23,7 @@
 #include "win/com_ptr.h"
 #include "win/event_handle.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 class WasapiSink final : public Sink {
   public:
@@ -146,4 +146,4 @@ class WasapiSink final : public Sink {
     std::unique_ptr<DeviceCaps> current_caps_;
 };
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

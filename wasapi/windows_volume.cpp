@@ -11,7 +11,7 @@
 #include "wasapi_sink.h"
 #include "win/com_thread.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 
 const char* volume_kind_text(VolumeKind kind) {
     switch (kind) {
@@ -141,4 +141,4 @@ void WindowsVolume::follow(Endpoint& endpoint, WasapiSink* sink) {
     volume_->UnregisterControlChangeNotify(&notifications_);
 }
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

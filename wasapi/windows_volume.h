@@ -18,8 +18,10 @@
 #include "win/volume_guard.h"
 
 namespace ondelle {
-
 class Endpoint;
+}  // namespace ondelle
+
+namespace ondelle::wasapi {
 class WasapiSink;
 
 enum class VolumeKind { hardware, mixer, software, fixed };
@@ -81,4 +83,4 @@ class WindowsVolume {
     std::thread follower_;
 };
 
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

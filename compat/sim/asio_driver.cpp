@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "com_object.h"
-#include "direct/iasio.h"
+#include "iasio.h"
 #include "simulation.h"
 #include "support/thread.h"
 #include "window_table.h"

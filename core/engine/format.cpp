@@ -31,6 +31,11 @@ bool Format::same_stream_format(const Format& other) const {
            channels == other.channels && layout == other.layout;
 }
 
+std::string dsd_rate_name(std::int64_t rate) {
+    const std::int64_t base = rate % 44100 == 0 ? 44100 : 48000;
+    return "DSD" + std::to_string(rate / base);
+}
+
 Format parse_format(const Json& object) {
     Format format;
     format.kind = object.get("kind").as_string("pcm");

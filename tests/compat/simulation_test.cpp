@@ -4,6 +4,7 @@
 
 #include <audioclient.h>
 #include <mmdeviceapi.h>
+#include <ksmedia.h>
 #include <mmreg.h>
 
 #include <gtest/gtest.h>
@@ -16,7 +17,6 @@
 #include <thread>
 #include <vector>
 
-#include "device_caps.h"
 #include "win/com_ptr.h"
 #include "win/event_handle.h"
 
@@ -48,6 +48,23 @@ TEST(SimulatedEvents, WaitForSeveralReportsTheFirstSignalled) {
     EXPECT_EQ(WaitForSingleObject(closed, 0), WAIT_FAILED);
 }
 
+// 48 kHz stereo 16-bit PCM, written out here rather than taken from a program, so that the
+// stand-ins are tested on their own.
+WAVEFORMATEXTENSIBLE stereo_16_bit_48k() {
+    WAVEFORMATEXTENSIBLE wave{};
+    wave.Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
+    wave.Format.nChannels = 2;
+    wave.Format.nSamplesPerSec = 48000;
+    wave.Format.nBlockAlign = 4;
+    wave.Format.nAvgBytesPerSec = 48000 * 4;
+    wave.Format.wBitsPerSample = 16;
+    wave.Format.cbSize = 22;
+    wave.Samples.wValidBitsPerSample = 16;
+    wave.dwChannelMask = SPEAKER_FRONT_LEFT | SPEAKER_FRONT_RIGHT;
+    wave.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    return wave;
+}
+
 // One simulated device at 48 kHz, 16-bit, 10 ms periods, with a capture file.
 class SimulatedMachine : public testing::Test {
   protected:
@@ -77,7 +94,7 @@ class SimulatedMachine : public testing::Test {
     }
 
     HRESULT open_exclusive(ComPtr<IAudioClient>& client) {
-        const WAVEFORMATEXTENSIBLE wave = make_wave_format(48000, 16, 16);
+        const WAVEFORMATEXTENSIBLE wave = stereo_16_bit_48k();
         HRESULT result =
             device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
         if (SUCCEEDED(result))

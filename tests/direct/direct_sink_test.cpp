@@ -17,7 +17,7 @@
 #include "driver_list.h"
 #include "win/event_handle.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 namespace {
 
 using namespace std::chrono_literals;
@@ -172,4 +172,4 @@ TEST_F(DirectSinkTest, APausedFullRingWaitsWithoutTheStallCheckUntilClosed) {
 }
 
 }  // namespace
-}  // namespace ondelle
+}  // namespace ondelle::direct

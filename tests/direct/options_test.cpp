@@ -3,16 +3,15 @@
 
 #include <gtest/gtest.h>
 
-namespace ondelle {
+namespace ondelle::direct {
 namespace {
 
-using direct::Options;
 
 Options parsed(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "Ondelle-Direct");
     Options options;
     std::string error;
-    EXPECT_EQ(parse_command_line(direct::command_line(options), arguments, error), Parsed::run)
+    EXPECT_EQ(parse_command_line(command_line(options), arguments, error), Parsed::run)
         << error;
     return options;
 }
@@ -49,4 +48,4 @@ TEST(DirectOptions, ValuesAreTakenAsGiven) {
 }
 
 }  // namespace
-}  // namespace ondelle
+}  // namespace ondelle::direct

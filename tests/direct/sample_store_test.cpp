@@ -10,7 +10,7 @@
 #include "driver_list.h"
 #include "software_volume.h"
 
-namespace ondelle {
+namespace ondelle::direct {
 namespace {
 
 std::vector<std::uint8_t> stored(std::int32_t s, std::int32_t type) {
@@ -77,13 +77,10 @@ TEST(SampleStore, GainScalesAndClampsAtTheValidBits) {
     EXPECT_EQ(next_random(1), 48271u);
 }
 
-TEST(SampleStore, BitReverseAndDsdNames) {
+TEST(SampleStore, BitReverse) {
     EXPECT_EQ(bit_reverse[0x01], 0x80);
     EXPECT_EQ(bit_reverse[0x69], 0x96);
     EXPECT_EQ(bit_reverse[0xF0], 0x0F);
-    EXPECT_EQ(dsd_rate_name(2822400), "DSD64");
-    EXPECT_EQ(dsd_rate_name(6144000), "DSD128");
-    EXPECT_EQ(dsd_rate_name(24576000), "DSD512");
 }
 
 TEST(SoftwareVolumeTaper, IsCubic) {
@@ -97,4 +94,4 @@ TEST(SoftwareVolumeTaper, IsCubic) {
 }
 
 }  // namespace
-}  // namespace ondelle
+}  // namespace ondelle::direct

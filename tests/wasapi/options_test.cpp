@@ -4,16 +4,15 @@
 
 #include "identity.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 namespace {
 
-using wasapi::Options;
 
 Options parsed(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "ondelle-wasapi");
     Options options;
     std::string error;
-    EXPECT_EQ(parse_command_line(wasapi::command_line(options), arguments, error), Parsed::run)
+    EXPECT_EQ(parse_command_line(command_line(options), arguments, error), Parsed::run)
         << error;
     return options;
 }
@@ -49,4 +48,4 @@ TEST(Identity, IdentifierKeepsTwentyFourLettersAndDigitsLowercased) {
 }
 
 }  // namespace
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -7,7 +7,7 @@
 
 #include "format.h"
 
-namespace ondelle {
+namespace ondelle::wasapi {
 namespace {
 
 std::vector<std::uint8_t> s32(std::initializer_list<std::int32_t> samples) {
@@ -71,4 +71,4 @@ TEST(SoftwareGain, PacksSixteenAndTwentyFourBitSamplesInTheirOwnWidth) {
 }
 
 }  // namespace
-}  // namespace ondelle
+}  // namespace ondelle::wasapi

@@ -97,6 +97,14 @@ TEST(SampleFormats, NamesSizesAndClasses) {
     }
 }
 
+TEST(DsdRateName, CountsInMultiplesOfFortyFourOneOrFortyEight) {
+    EXPECT_EQ(dsd_rate_name(2822400), "DSD64");
+    EXPECT_EQ(dsd_rate_name(3072000), "DSD64");
+    EXPECT_EQ(dsd_rate_name(5644800), "DSD128");
+    EXPECT_EQ(dsd_rate_name(6144000), "DSD128");
+    EXPECT_EQ(dsd_rate_name(24576000), "DSD512");
+}
+
 TEST(SampleFormats, OutputRate) {
     EXPECT_EQ(output_rate(pcm(24, 96000), S32_LE), 96000);
     Format dsd128 = dsd("u8");
