@@ -9,7 +9,7 @@
 
 #include "half_buffer.h"
 #include "iasio.h"
-#include "sample_store.h"
+#include "driver_samples.h"
 
 namespace {
 
@@ -38,7 +38,7 @@ void pcm_per_sample(benchmark::State& state) {
     Buffers b;
     const auto type = std::int32_t(state.range(0));
     const double gain = state.range(1) ? 0.5 : 1.0;
-    const int bytes = silence_sample_bytes(type);
+    const int bytes = sample_stride(type);
     std::uint32_t dither = 12345;
     for (auto _ : state) {
         const RingFrames f = from(b, 8);

@@ -6,7 +6,7 @@
 #include <cstring>
 
 #include "program_name.h"
-#include "sample_store.h"
+#include "driver_samples.h"
 #include "support/thread.h"
 #include "win/log_line.h"
 
@@ -226,7 +226,7 @@ bool Asio::open(bool dsd, double rate, std::string& error) {
 void Asio::fill_with_silence() {
     const bool dsd = dsd_mode;
     const std::size_t bytes = dsd ? std::size_t(buffer_size / 8)
-                                  : std::size_t(buffer_size) * silence_sample_bytes(sample_type);
+                                  : std::size_t(buffer_size) * sample_stride(sample_type);
     for (const ASIOBufferInfo& info : buffer_infos_)
         for (void* half : info.buffers)
             if (half) std::memset(half, dsd ? dsd_silence : 0, bytes);

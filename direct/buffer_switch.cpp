@@ -8,6 +8,7 @@
 
 #include "asio.h"
 #include "half_buffer.h"
+#include "sample_types.h"
 #include "program_name.h"
 #include "win/log_line.h"
 
@@ -41,7 +42,7 @@ void Asio::render(std::int32_t index) {
         const std::size_t size = ring.size();
         const RingFrames from{ring.data(), size, size == 0 ? 0 : std::size_t(read % size), n};
         if (dsd)
-            fill_dsd_half(from, h, type == ASIOSTDSDInt8LSB1, left, right);
+            fill_dsd_half(from, h, sample_type_of(type).lsb_first, left, right);
         else
             fill_pcm_half(from, h, type, gain.load(), dither_state, left, right);
     }

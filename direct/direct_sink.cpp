@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "program_name.h"
+#include "sample_types.h"
 #include "win/log_line.h"
 
 namespace ondelle::direct {
@@ -70,7 +71,7 @@ bool DirectSink::open(const Format& format, std::string& error) {
     std::string line;
     if (dsd_)
         line = "DSD " + std::to_string(format.rate) + " Hz \xe2\x86\x92 " +
-               (type == asio::ASIOSTDSDInt8LSB1 ? "DSD LSB-first" : "DSD MSB-first");
+               (sample_type_of(type).lsb_first ? "DSD LSB-first" : "DSD MSB-first");
     else
         line = "PCM " + std::to_string(format.rate) + " " + std::to_string(format.bits) +
                "-bit \xe2\x86\x92 type " + std::to_string(type);

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "format.h"
+#include "sample_types.h"
 #include "support/text.h"
 #include "win/name_match.h"
 
@@ -79,7 +80,7 @@ std::string caps_listing(const Caps& caps) {
         text += ' ';
         text += dsd_rate_name(rate);
     }
-    text += caps.dsd_sample_type == 32 ? "  (LSB-first)\n" : "  (MSB-first)\n";
+    text += sample_type_of(caps.dsd_sample_type).lsb_first ? "  (LSB-first)\n" : "  (MSB-first)\n";
     return text;
 }
 

@@ -5,14 +5,13 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
-#include "iasio.h"
-#include "sample_store.h"
+#include "driver_samples.h"
+#include "sample_types.h"
 
 namespace ondelle::direct {
 namespace {
-
-using namespace asio;
 
 // Calls each(frame index, pointer to the frame in the ring) for the frames there are, in at
 // most two runs (before and after the ring's end); returns how many.
@@ -68,57 +67,63 @@ void pcm_half(const RingFrames& from, std::int32_t frames, std::int32_t type, do
         pcm_loop<Bytes, true>(from, frames, type, gain, dither, left, right, put);
 }
 
-// Stores a 32-bit sample shifted right, for the types that keep fewer bits in 32.
-template <int Shift>
-struct PutShifted {
+// Stores a left-justified 32-bit sample as the table's entry I says, with everything known at
+// compile time so that the loop for each type is a plain one.
+template <std::size_t I>
+struct PutSample {
+    static constexpr SampleType type = sample_types[I];
     void operator()(std::int32_t s, std::uint8_t* out) const {
-        const std::int32_t value = s >> Shift;
-        std::memcpy(out, &value, 4);
+        if constexpr (type.kind == SampleKind::floating && type.stride == 8) {
+            const double value = double(s) * 0x1p-31;
+            std::memcpy(out, &value, 8);
+        } else if constexpr (type.kind == SampleKind::floating) {
+            const auto value = float(double(s) * 0x1p-31);
+            std::memcpy(out, &value, 4);
+        } else if constexpr (type.stride == 4) {
+            const std::int32_t value = s >> type.shift;
+            std::memcpy(out, &value, 4);
+        } else {
+            const auto u = std::uint32_t(s);
+            for (int k = 0; k < type.stride; ++k)
+                out[k] = std::uint8_t(u >> (type.shift + 8 * k));
+        }
     }
 };
+
+// The loop for the PCM entry of the table whose id is type; false when there is none.
+template <std::size_t... I>
+bool fill_by_table(std::index_sequence<I...>, const RingFrames& from, std::int32_t frames,
+                   std::int32_t type, double gain, std::uint32_t& dither, std::uint8_t* left,
+                   std::uint8_t* right) {
+    const auto fill_if = [&](auto put) {
+        using Put = decltype(put);
+        if constexpr (Put::type.kind == SampleKind::dsd) {
+            return false;
+        } else {
+            if (Put::type.id != type) return false;
+            pcm_half<Put::type.stride>(from, frames, type, gain, dither, left, right, put);
+            return true;
+        }
+    };
+    return (fill_if(PutSample<I>{}) || ...);
+}
+
+// Where a size is needed for a type this does not play, 32-bit integers are taken.
+constexpr std::size_t int32_entry = [] {
+    for (std::size_t i = 0; i < sample_types.size(); ++i)
+        if (sample_types[i].id == asio::ASIOSTInt32LSB) return i;
+    return sample_types.size();
+}();
 
 }  // namespace
 
 void fill_pcm_half(const RingFrames& from, std::int32_t frames, std::int32_t type, double gain,
                    std::uint32_t& dither, std::uint8_t* left, std::uint8_t* right) {
-    switch (type) {
-        case ASIOSTInt16LSB:
-            return pcm_half<2>(from, frames, type, gain, dither, left, right,
-                               [](std::int32_t s, std::uint8_t* out) {
-                                   const auto value = std::uint16_t(std::uint32_t(s) >> 16);
-                                   std::memcpy(out, &value, 2);
-                               });
-        case ASIOSTInt24LSB:
-            return pcm_half<3>(from, frames, type, gain, dither, left, right,
-                               [](std::int32_t s, std::uint8_t* out) {
-                                   const auto u = std::uint32_t(s);
-                                   out[0] = std::uint8_t(u >> 8);
-                                   out[1] = std::uint8_t(u >> 16);
-                                   out[2] = std::uint8_t(u >> 24);
-                               });
-        case ASIOSTFloat32LSB:
-            return pcm_half<4>(from, frames, type, gain, dither, left, right,
-                               [](std::int32_t s, std::uint8_t* out) {
-                                   const auto value = float(double(s) * 0x1p-31);
-                                   std::memcpy(out, &value, 4);
-                               });
-        case ASIOSTFloat64LSB:
-            return pcm_half<8>(from, frames, type, gain, dither, left, right,
-                               [](std::int32_t s, std::uint8_t* out) {
-                                   const double value = double(s) * 0x1p-31;
-                                   std::memcpy(out, &value, 8);
-                               });
-        case ASIOSTInt32LSB16:
-            return pcm_half<4>(from, frames, type, gain, dither, left, right, PutShifted<16>{});
-        case ASIOSTInt32LSB18:
-            return pcm_half<4>(from, frames, type, gain, dither, left, right, PutShifted<14>{});
-        case ASIOSTInt32LSB20:
-            return pcm_half<4>(from, frames, type, gain, dither, left, right, PutShifted<12>{});
-        case ASIOSTInt32LSB24:
-            return pcm_half<4>(from, frames, type, gain, dither, left, right, PutShifted<8>{});
-        default:
-            return pcm_half<4>(from, frames, type, gain, dither, left, right, PutShifted<0>{});
-    }
+    if (!fill_by_table(std::make_index_sequence<sample_types.size()>{}, from, frames, type, gain,
+                       dither, left, right))
+        // Not a type this plays: never opened so, but the driver's buffers are still written
+        // as the 32-bit integers a size was taken for.
+        pcm_half<4>(from, frames, type, gain, dither, left, right, PutSample<int32_entry>{});
 }
 
 void fill_dsd_half(const RingFrames& from, std::int32_t frames, bool reverse, std::uint8_t* left,

@@ -12,6 +12,7 @@
 #include "options.h"
 #include "panel.h"
 #include "program_name.h"
+#include "sample_types.h"
 #include "software_volume.h"
 #include "support/text.h"
 #include "win/event_handle.h"
@@ -73,19 +74,7 @@ EndpointSettings make_settings(const Options& options, const std::string& driver
     settings.any_address = options.any_address;
     if (options.local) settings.bind_address = "127.0.0.1";
     settings.rates = caps.rates;
-    switch (caps.sample_type) {
-        case asio::ASIOSTInt24LSB:
-        case asio::ASIOSTFloat32LSB:
-        case asio::ASIOSTInt32LSB24:
-            settings.bits = {16, 24};
-            break;
-        case asio::ASIOSTInt32LSB:
-        case asio::ASIOSTFloat64LSB:
-            settings.bits = {16, 24, 32};
-            break;
-        default:
-            settings.bits = {16};
-    }
+    settings.bits = pcm_bits_offered(caps.sample_type);
     // A gain applied to DSD would corrupt it: in the software kind none is offered.
     if (!options.software_volume()) settings.dsd_rates = caps.dsd_rates;
     settings.volume_kind = options.software_volume() ? "software" : "fixed";

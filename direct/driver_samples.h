@@ -1,10 +1,12 @@
-// How ring samples become the driver's samples: the sample types this plays, their sizes,
-// the bit order of DSD bytes, and the requantisation of PCM under a software gain.
+// How ring samples become the driver's samples: the DSD idle pattern and bit order, and the
+// requantisation and store of PCM under a software gain.
 #pragma once
 
 #include <array>
 #include <cmath>
 #include <cstdint>
+
+#include "sample_types.h"
 
 namespace ondelle::direct {
 
@@ -22,15 +24,6 @@ inline constexpr std::array<std::uint8_t, 256> bit_reverse = [] {
     }
     return table;
 }();
-
-// True when type is one this plays in that mode.
-bool sample_type_plays(std::int32_t type, bool dsd);
-
-// Bytes of one PCM sample of type in the driver's buffer.
-int silence_sample_bytes(std::int32_t type);
-
-// The bits of type that carry the sample (16 for a type this does not know).
-int valid_bits(std::int32_t type);
 
 // The minimal standard generator: 48271 × x mod (2^31 − 1).
 inline std::uint32_t next_random(std::uint32_t x) {

@@ -1,6 +1,6 @@
 // Ring samples into the driver's sample types, the requantisation under a gain, the bit
 // order of DSD, the volume taper and the names in the capability listing.
-#include "sample_store.h"
+#include "driver_samples.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +14,7 @@ namespace ondelle::direct {
 namespace {
 
 std::vector<std::uint8_t> stored(std::int32_t s, std::int32_t type) {
-    std::vector<std::uint8_t> out(std::size_t(silence_sample_bytes(type)), 0xEE);
+    std::vector<std::uint8_t> out(std::size_t(sample_stride(type)), 0xEE);
     store_sample(s, type, out.data());
     return out;
 }
