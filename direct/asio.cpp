@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "program_name.h"
 #include "driver_samples.h"
+#include "program_name.h"
 #include "support/thread.h"
 #include "win/log_line.h"
 
@@ -20,8 +20,6 @@ namespace {
 
 constexpr UINT_PTR no_timer = 0;
 constexpr std::uint64_t idle_unload_ms = 10001;
-constexpr std::uint64_t stall_limit_ms = 1001;
-constexpr std::uint64_t retry_every_ms = 3000;
 
 const std::int32_t pcm_probe_rates[] = {44100,  48000,  88200,  96000,  176400,
                                         192000, 352800, 384000, 705600, 768000};
@@ -115,8 +113,7 @@ void Asio::thread_main(std::promise<void>& ready) {
             run_tasks();
             if (message.message == WM_TIMER) {
                 handle_reset();
-                watch_for_stall();
-                retry_if_lost();
+                recovery.on_timer(*this);
                 unload_if_idle();
             }
         }
@@ -140,13 +137,12 @@ bool Asio::load(std::string& error) {
                       "the driver could not be loaded (0x%08lx) \xe2\x80\x94 a 32-bit-only "
                       "driver cannot load here",
                       static_cast<unsigned long>(static_cast<std::uint32_t>(result)));
-        error = lost ? "the output device is gone" : text;
+        error = recovery.load_failure(text);
         driver_.reset();
         return false;
     }
     if (driver_->init(window_) == ASIOFalse) {
-        error = lost ? "the output device is gone"
-                     : "the driver did not start: " + driver_message(driver_.get());
+        error = recovery.load_failure("the driver did not start: " + driver_message(driver_.get()));
         driver_.reset();
         return false;
     }
@@ -154,11 +150,7 @@ bool Asio::load(std::string& error) {
     started_ = false;
     dsd_mode = false;
     rate_ = 0.0;
-    if (lost.exchange(false)) {
-        // A fresh driver object of one that had gone: what it plays may have changed with it.
-        caps_changed = true;
-        log_line(program_name, "the driver is back");
-    }
+    recovery.loaded();
     return true;
 }
 
@@ -225,8 +217,8 @@ bool Asio::open(bool dsd, double rate, std::string& error) {
 
 void Asio::fill_with_silence() {
     const bool dsd = dsd_mode;
-    const std::size_t bytes = dsd ? std::size_t(buffer_size / 8)
-                                  : std::size_t(buffer_size) * sample_stride(sample_type);
+    const std::size_t bytes =
+        dsd ? std::size_t(buffer_size / 8) : std::size_t(buffer_size) * sample_stride(sample_type);
     for (const ASIOBufferInfo& info : buffer_infos_)
         for (void* half : info.buffers)
             if (half) std::memset(half, dsd ? dsd_silence : 0, bytes);
@@ -310,32 +302,16 @@ void Asio::handle_reset() {
     if (reopened && was_started) reopened = start(error);
     if (!reopened) {
         log_line(program_name, "reopen failed: " + error);
-        if (was_started) give_up();
+        if (was_started) recovery.give_up(*this);
         return;
     }
     if (was_armed && was_started) armed = true;
 }
 
-void Asio::give_up() {
-    unload();
-    if (lost.exchange(true)) return;
-    log_line(program_name, "the driver is gone; it is looked for again while a sender plays");
-    last_retry_ = GetTickCount64();
-    if (on_lost) on_lost();
-}
-
-void Asio::watch_for_stall() {
-    if (!driver_ || !started_ || !armed || paused) return;
-    if (GetTickCount64() - last_callback.load() < stall_limit_ms) return;
-    give_up();
-}
-
-void Asio::retry_if_lost() {
-    if (!lost || driver_ || GetTickCount64() - last_retry_ < retry_every_ms) return;
-    last_retry_ = GetTickCount64();
-    if (wanted && !wanted()) return;
-    std::string error;
-    if (load(error)) idle_since_ = GetTickCount64();  // unloaded again if no stream follows
+bool Asio::load_until_idle(std::string& error) {
+    if (!load(error)) return false;
+    idle_since_ = GetTickCount64();
+    return true;
 }
 
 void Asio::unload_if_idle() {

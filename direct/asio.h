@@ -19,6 +19,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "driver_recovery.h"
 #include "iasio.h"
 #include "support/bytes.h"
 #include "win/com_ptr.h"
@@ -74,15 +75,14 @@ class Asio {
     // The buffer switch, on the driver's callback thread: hands half buffer index over.
     void render(std::int32_t index);
 
-    // Recovery from a driver that went away (its DAC unplugged or switched off). Both hooks
-    // belong to the driver thread (set and cleared through call) and run there: on_lost once
-    // a driver that was playing is given up, wanted to ask whether anyone would play now.
-    std::function<void()> on_lost;
-    std::function<bool()> wanted;
-    // Set when a playing driver was given up, cleared once one loads again; then
-    // caps_changed tells the sink to ask for the capabilities afresh.
-    std::atomic<bool> lost{false};
-    std::atomic<bool> caps_changed{false};
+    // On the driver thread: a driver object is there; it was started and should be playing.
+    bool loaded() const { return bool(driver_); }
+    bool playing() const { return driver_ && started_ && armed && !paused; }
+    // Loads the driver, to be unloaded again if no stream follows within the idle time.
+    bool load_until_idle(std::string& error);
+
+    // Recovery from a driver that went away.
+    DriverRecovery recovery;
 
     // Shared between the sink (player thread), the buffer switch and the driver thread.
     ByteVector ring;  // replaced only while the driver does not run
@@ -120,12 +120,6 @@ class Asio {
     void run_tasks();
     void handle_reset();
     void unload_if_idle();
-    // Gives a driver up as gone: unloads it and says so once.
-    void give_up();
-    // A driver that stopped calling back while it should play is given up.
-    void watch_for_stall();
-    // While lost and wanted, tries loading every few seconds.
-    void retry_if_lost();
     void tear_down_buffers();
     void fill_with_silence();
 
@@ -149,7 +143,6 @@ class Asio {
     std::array<asio::ASIOBufferInfo, 2> buffer_infos_{};
     asio::ASIOCallbacks callbacks_{};
     std::uint64_t idle_since_ = 0;
-    std::uint64_t last_retry_ = 0;
 };
 
 // The Asio in use, through which the driver's context-free callbacks reach it.

@@ -14,7 +14,6 @@ namespace ondelle::direct {
 
 namespace {
 
-constexpr std::uint64_t stall_ms = 1001;
 constexpr DWORD writer_poll_ms = 500;
 
 bool listed(const std::vector<std::int32_t>& rates, std::int32_t rate) {
@@ -28,13 +27,14 @@ bool DirectSink::refresh_caps(std::string& error) {
         if (!asio_->load(error)) return false;
         std::string ignored;
         caps_ = asio_->query_caps(ignored);
-        asio_->caps_changed = false;
+        asio_->recovery.caps_changed = false;
         return true;
     });
 }
 
 bool DirectSink::open(const Format& format, std::string& error) {
-    if ((asio_->lost || asio_->caps_changed) && !refresh_caps(error)) return false;
+    if ((asio_->recovery.lost || asio_->recovery.caps_changed) && !refresh_caps(error))
+        return false;
     dsd_ = format.kind == "dsd";
     if (!listed(dsd_ ? caps_.dsd_rates : caps_.rates, format.rate)) {
         error = "the driver does not play this format as it is";
@@ -123,14 +123,16 @@ std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) 
         // and a driver that went quiet is noticed when it has been quiet for the stall limit.
         if (size - (asio_->write_pos.load() - asio_->read_pos.load()) < wants) {
             const std::uint64_t quiet = GetTickCount64() - asio_->last_callback.load();
-            const std::uint64_t until_stall = quiet < stall_ms ? stall_ms - quiet : 1;
+            const std::uint64_t until_stall =
+                quiet < driver_stall_limit_ms ? driver_stall_limit_ms - quiet : 1;
             WaitForSingleObject(asio_->data_event,
                                 DWORD(std::min<std::uint64_t>(writer_poll_ms, until_stall)));
         }
         asio_->writer_wants = 0;
-        if (asio_->lost) return 0;
+        if (asio_->recovery.lost) return 0;
         const std::uint64_t last_callback = asio_->last_callback.load();
-        if (asio_->armed && !asio_->paused && GetTickCount64() - last_callback >= stall_ms) {
+        if (asio_->armed && !asio_->paused &&
+            GetTickCount64() - last_callback >= driver_stall_limit_ms) {
             // Said once a stall: every later write gives up at once until the driver calls
             // back again.
             if (last_callback != stall_said_at_)

@@ -9,7 +9,6 @@ class Endpoint;
 
 namespace ondelle::direct {
 
-
 class StopOnInputEnd {
   public:
     StopOnInputEnd();

@@ -15,6 +15,7 @@
 #include "sample_types.h"
 #include "software_volume.h"
 #include "support/text.h"
+#include "win/device_gone.h"
 #include "win/event_handle.h"
 #include "win/identity.h"
 #include "win/log_line.h"
@@ -22,7 +23,6 @@
 
 namespace ondelle::direct {
 namespace {
-
 
 constexpr const char* no_drivers = "No ASIO drivers are installed (HKLM\\SOFTWARE\\ASIO).";
 
@@ -97,8 +97,8 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
         log_line(program_name, line);
     };
     asio.call([&asio, endpoint = endpoint.get()] {
-        asio.on_lost = [endpoint] { endpoint->output_lost("the output device is gone"); };
-        asio.wanted = [endpoint] { return endpoint->has_sender(); };
+        asio.recovery.on_lost = [endpoint] { endpoint->output_lost(output_device_gone); };
+        asio.recovery.wanted = [endpoint] { return endpoint->has_sender(); };
     });
     StopOnInputEnd input_watch;
     ServeSteps steps;
@@ -116,8 +116,8 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
     }
     const auto forget_endpoint = [&asio] {
         asio.call([&asio] {
-            asio.on_lost = nullptr;
-            asio.wanted = nullptr;
+            asio.recovery.on_lost = nullptr;
+            asio.recovery.wanted = nullptr;
         });
     };
     steps.stopped = [&] {
@@ -125,9 +125,7 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
         sink.stop_writer();  // the player may be waiting on a driver that stopped
         forget_endpoint();
     };
-    const int code = serve(std::move(endpoint), steps);
-    forget_endpoint();  // also when serving never began
-    return code;
+    return serve(std::move(endpoint), steps);
 }
 
 int run_program(const Options& options) {
@@ -180,8 +178,7 @@ int main(int argc, char** argv) {
     using namespace ondelle;
     using namespace ondelle::direct;
     Options options;
-    if (const auto code =
-            answer_command_line(command_line(options), utf8_arguments(argc, argv)))
+    if (const auto code = answer_command_line(command_line(options), utf8_arguments(argc, argv)))
         return *code;
     SetConsoleOutputCP(CP_UTF8);
     std::setvbuf(stderr, nullptr, _IONBF, 0);

@@ -58,10 +58,14 @@ constexpr bool sample_type_plays(std::int32_t id, bool dsd) {
 }
 
 // Bytes of every sample of id in the driver's buffer: 2 for 16-bit, 3 for packed 24-bit, ...
-constexpr int sample_stride(std::int32_t id) { return sample_type_of(id).stride; }
+constexpr int sample_stride(std::int32_t id) {
+    return sample_type_of(id).stride;
+}
 
 // The bits of id that carry the sample (16 for a type this does not know).
-constexpr int valid_bits(std::int32_t id) { return sample_type_of(id).valid_bits; }
+constexpr int valid_bits(std::int32_t id) {
+    return sample_type_of(id).valid_bits;
+}
 
 // The PCM bit depths a sender may send to a driver of type id: what its valid bits hold.
 inline std::vector<std::int32_t> pcm_bits_offered(std::int32_t id) {

@@ -17,6 +17,7 @@
 #include "wasapi_sink.h"
 #include "win/com_ptr.h"
 #include "win/com_thread.h"
+#include "win/device_gone.h"
 #include "win/log_line.h"
 #include "win/name_match.h"
 #include "win/serve.h"
@@ -25,7 +26,6 @@
 
 namespace ondelle::wasapi {
 namespace {
-
 
 // Walks the active render devices, listing each with what it plays under --list; returns the
 // one the --device text chooses (win/name_match.h), when that is not empty.
@@ -118,17 +118,18 @@ std::wstring device_id(IMMDevice* device) {
 int serve_device(const Options& options, IMMDeviceEnumerator* enumerator, IMMDevice* device,
                  const std::string& friendly, const DeviceCaps& caps, WindowsVolume& volume) {
     const bool software = volume.kind() == VolumeKind::software;
-    WasapiSink sink(device, &caps, options.mix, software);
+    DeviceWatch watch(device, &caps);
+    WasapiSink sink(watch, options.mix, software);
     if (software) sink.store_gain(volume.gain());
     auto endpoint =
         std::make_unique<Endpoint>(make_settings(options, friendly, caps, volume), &sink);
     if (!options.flac.empty()) endpoint->set_flac_mode(options.flac == "forwarded" ? 1 : 2);
-    sink.watch_device(
+    watch.watch(
         enumerator, device_id(device),
         [&options](IMMDevice* found) {
             return options.mix ? probe_shared(found) : probe_exclusive(found, options.dop);
         },
-        [endpoint = endpoint.get()] { endpoint->output_lost("the output device is gone"); },
+        [endpoint = endpoint.get()] { endpoint->output_lost(output_device_gone); },
         [endpoint = endpoint.get()] { return endpoint->has_sender(); });
     endpoint->on_log = [&volume](const std::string& line) {
         volume.note_log_line(line);
@@ -151,11 +152,10 @@ int serve_device(const Options& options, IMMDeviceEnumerator* enumerator, IMMDev
     };
     steps.stopped = [&] {
         sink.stop_writer();  // the player may be waiting on a device that stopped
-        sink.forget_hooks();
+        watch.forget_hooks();
         volume.stop_following();
     };
     const int exit_code = serve(std::move(endpoint), steps);
-    sink.forget_hooks();  // also when serving never began
     sink.close();
     return exit_code;
 }
@@ -191,8 +191,7 @@ int main(int argc, char** argv) {
     using namespace ondelle;
     using namespace ondelle::wasapi;
     Options options;
-    if (const auto code =
-            answer_command_line(command_line(options), utf8_arguments(argc, argv)))
+    if (const auto code = answer_command_line(command_line(options), utf8_arguments(argc, argv)))
         return *code;
     SetConsoleOutputCP(CP_UTF8);
     if (!options.log.empty()) redirect_errors_to_log(options.log, options.device, options.port);

@@ -12,6 +12,7 @@
 #include "software_gain.h"
 #include "support/thread.h"
 #include "win/com_thread.h"
+#include "win/device_gone.h"
 #include "win/hresult_text.h"
 #include "win/log_line.h"
 
@@ -24,107 +25,30 @@ constexpr DWORD shared_flags = AUDCLNT_STREAMFLAGS_AUTOCONVERTPCM |
                                AUDCLNT_STREAMFLAGS_EVENTCALLBACK;
 constexpr REFERENCE_TIME shared_buffer_duration = 1000000;  // 100 ms
 constexpr std::uint32_t stall_timeouts = 10;                // of 200 ms each
-constexpr const char* device_gone = "the output device is gone";
 
 }  // namespace
 
-WasapiSink::WasapiSink(IMMDevice* device, const DeviceCaps* caps, bool shared, bool software_volume)
-    : device_(device), caps_(caps), shared_(shared), software_volume_(software_volume) {
+WasapiSink::WasapiSink(DeviceWatch& device, bool shared, bool software_volume)
+    : device_(device), shared_(shared), software_volume_(software_volume) {
     Format initial;
     converter_.reset(initial, S32_LE);
 }
 
 WasapiSink::~WasapiSink() {
-    forget_hooks();
     // Closing is the owner's job; this only keeps a forgotten close from ending the process
     // with a running thread.
     if (render_thread_.joinable()) close();
 }
 
-void WasapiSink::watch_device(IMMDeviceEnumerator* enumerator, std::wstring id,
-                              std::function<DeviceCaps(IMMDevice*)> probe,
-                              std::function<void()> on_lost, std::function<bool()> wanted) {
-    std::lock_guard lock(device_mutex_);
-    enumerator_ = enumerator;
-    device_id_ = std::move(id);
-    probe_ = std::move(probe);
-    on_lost_ = std::move(on_lost);
-    wanted_ = std::move(wanted);
-    if (!watch_thread_.joinable())
-        watch_thread_ = start_thread("device watch", [this] { watch_main(); });
-}
-
-void WasapiSink::forget_hooks() {
-    {
-        std::lock_guard lock(device_mutex_);
-        on_lost_ = nullptr;
-        wanted_ = nullptr;
-        watch_quit_ = true;
-    }
-    device_cond_.notify_all();
-    if (watch_thread_.joinable()) watch_thread_.join();
-}
-
-bool WasapiSink::look_for_device() {
-    if (!device_gone_) return true;
-    if (!enumerator_) return false;
-    ComPtr<IMMDevice> device;
-    DWORD state = 0;
-    if (FAILED(enumerator_->GetDevice(device_id_.c_str(), device.put())) || !device ||
-        FAILED(device->GetState(&state)) || state != DEVICE_STATE_ACTIVE)
-        return false;
-    auto caps = std::make_unique<DeviceCaps>(probe_(device.get()));
-    if (caps->pcm.empty()) return false;  // not ready to play yet
-    found_device_ = std::move(device);
-    found_caps_ = std::move(caps);
-    device_gone_ = false;
-    log_line(program_name, "the output device is back");
-    return true;
-}
-
-void WasapiSink::watch_main() {
-    initialize_com_for_thread();
-    std::unique_lock lock(device_mutex_);
-    while (!watch_quit_) {
-        device_cond_.wait(lock, [&] { return watch_quit_ || device_gone_; });
-        if (device_cond_.wait_for(lock, std::chrono::seconds(1), [&] { return watch_quit_; }))
-            break;
-        if (device_gone_ && wanted_ && wanted_()) look_for_device();
-    }
-}
-
-void WasapiSink::lose_stream() {
-    running_.store(false);
-    cond_.notify_all();
-}
-
-void WasapiSink::report_device_gone() {
-    {
-        std::lock_guard lock(device_mutex_);
-        if (device_gone_) return;
-        device_gone_ = true;
-        log_line(program_name, device_gone);
-        if (on_lost_) on_lost_();
-    }
-    device_cond_.notify_all();
-}
-
 bool WasapiSink::open(const Format& format, std::string& error) {
     initialize_com_for_thread();
-    {
-        std::lock_guard lock(device_mutex_);
-        if (!look_for_device()) {
-            error = device_gone;
-            return false;
-        }
-        if (found_device_) {
-            current_device_ = std::move(found_device_);
-            current_caps_ = std::move(found_caps_);
-            device_ = current_device_.get();
-            caps_ = current_caps_.get();
-        }
+    IMMDevice* device = nullptr;
+    const DeviceCaps* caps = nullptr;
+    if (!device_.current(device, caps)) {
+        error = output_device_gone;
+        return false;
     }
-    const auto layout = find_device_format(*caps_, format);
+    const auto layout = find_device_format(*caps, format);
     if (!layout) {
         error = "the device does not take this format as it is";
         return false;
@@ -134,11 +58,11 @@ bool WasapiSink::open(const Format& format, std::string& error) {
     const WAVEFORMATEXTENSIBLE wave =
         make_wave_format(device_rate, layout->container_bits, layout->valid_bits);
     DeviceStream stream;
-    const HRESULT result = start_stream(wave, stream);
+    const HRESULT result = start_stream(device, wave, stream);
     if (result == AUDCLNT_E_DEVICE_INVALIDATED) {
         close();
-        report_device_gone();
-        error = device_gone;
+        device_.report_gone();
+        error = output_device_gone;
         return false;
     }
     if (FAILED(result)) {
@@ -190,10 +114,11 @@ bool WasapiSink::open(const Format& format, std::string& error) {
     return true;
 }
 
-HRESULT WasapiSink::start_stream(const WAVEFORMATEXTENSIBLE& wave, DeviceStream& stream) const {
+HRESULT WasapiSink::start_stream(IMMDevice* device, const WAVEFORMATEXTENSIBLE& wave,
+                                 DeviceStream& stream) const {
     auto& client = stream.client;
     const auto rate = std::int32_t(wave.Format.nSamplesPerSec);
-    HRESULT result = device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
+    HRESULT result = device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
     REFERENCE_TIME default_period = 0;
     REFERENCE_TIME minimum_period = 0;
     if (SUCCEEDED(result)) result = client->GetDevicePeriod(&default_period, &minimum_period);
@@ -211,7 +136,7 @@ HRESULT WasapiSink::start_stream(const WAVEFORMATEXTENSIBLE& wave, DeviceStream&
         result = client->GetBufferSize(&aligned_frames);
         if (SUCCEEDED(result)) {
             const auto period = REFERENCE_TIME(aligned_frames * 10000000.0 / rate + 0.5);
-            result = device_->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
+            result = device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
             if (SUCCEEDED(result))
                 result = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, exclusive_flags, period,
                                             period, &wave.Format, nullptr);
@@ -348,6 +273,14 @@ void WasapiSink::render_main() {
     initialize_com_for_thread();
     DWORD task_index = 0;
     const HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &task_index);
+    if (!render_until_stopped()) {
+        stop_writer();  // a write waiting for room gives up
+        device_.report_gone();
+    }
+    if (task) AvRevertMmThreadCharacteristics(task);
+}
+
+bool WasapiSink::render_until_stopped() {
     const std::uint64_t buffer_bytes =
         std::uint64_t(stream_.buffer_frames) * std::uint64_t(frame_bytes_);
     const HANDLE wakers[2] = {stream_.event.get(), stream_.stop.get()};
@@ -363,12 +296,7 @@ void WasapiSink::render_main() {
             if (running_.load() && ready() && !paused_) {
                 HRESULT result = fill_period();
                 if (SUCCEEDED(result)) result = stream_.client->Start();
-                if (result == AUDCLNT_E_DEVICE_INVALIDATED) {
-                    lose_stream();
-                    lock.unlock();
-                    report_device_gone();
-                    break;
-                }
+                if (result == AUDCLNT_E_DEVICE_INVALIDATED) return false;
                 started_ = true;
             }
             const bool wake_writer = std::exchange(wake_writer_, false);
@@ -384,12 +312,8 @@ void WasapiSink::render_main() {
         if (waited != WAIT_OBJECT_0) {
             // No period came: a device that is gone says so when asked.
             UINT32 padding = 0;
-            if (stream_.client->GetCurrentPadding(&padding) == AUDCLNT_E_DEVICE_INVALIDATED) {
-                lose_stream();
-                lock.unlock();
-                report_device_gone();
-                break;
-            }
+            if (stream_.client->GetCurrentPadding(&padding) == AUDCLNT_E_DEVICE_INVALIDATED)
+                return false;
             bool stalled = false;
             if (started_ && !paused_) stalled = ++timeouts_ == stall_timeouts;
             lock.unlock();
@@ -401,18 +325,14 @@ void WasapiSink::render_main() {
         }
         timeouts_ = 0;
         if (running_.load() && started_ && !paused_ &&
-            fill_period() == AUDCLNT_E_DEVICE_INVALIDATED) {
-            lose_stream();
-            lock.unlock();
-            report_device_gone();
-            break;
-        }
+            fill_period() == AUDCLNT_E_DEVICE_INVALIDATED)
+            return false;
         // The writer is woken once the lock is free, so that it does not wake only to wait.
         const bool wake_writer = std::exchange(wake_writer_, false);
         lock.unlock();
         if (wake_writer) cond_.notify_all();
     }
-    if (task) AvRevertMmThreadCharacteristics(task);
+    return true;
 }
 
 HRESULT WasapiSink::fill_period() {

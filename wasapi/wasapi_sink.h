@@ -11,13 +11,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 
 #include "device_caps.h"
+#include "device_watch.h"
 #include "sink.h"
 #include "support/bytes.h"
 #include "win/com_ptr.h"
@@ -27,8 +26,9 @@ namespace ondelle::wasapi {
 
 class WasapiSink final : public Sink {
   public:
-    // device and caps are lent by start-up and outlive the sink.
-    WasapiSink(IMMDevice* device, const DeviceCaps* caps, bool shared, bool software_volume);
+    // device is lent by start-up and outlives the sink: each stream opens on the device it
+    // names, and a stream that finds the device gone tells it.
+    WasapiSink(DeviceWatch& device, bool shared, bool software_volume);
     ~WasapiSink() override;  // the owner closes the sink first
     WasapiSink(const WasapiSink&) = delete;
     WasapiSink& operator=(const WasapiSink&) = delete;
@@ -48,17 +48,6 @@ class WasapiSink final : public Sink {
     // player for ever. close() is still needed, from the player's side.
     void stop_writer();
 
-    // Recovery from a device that goes away (a DAC unplugged or switched off): the stream is
-    // given up (a waiting write returns 0, on_lost is called once, "the output device is
-    // gone" is logged) and the device is looked for again by its identifier at each open and
-    // once a second while wanted() says a sender is there; found, it is probed again with
-    // probe. Call before the sink is used; the hooks run on the sink's own threads.
-    void watch_device(IMMDeviceEnumerator* enumerator, std::wstring id,
-                      std::function<DeviceCaps(IMMDevice*)> probe, std::function<void()> on_lost,
-                      std::function<bool()> wanted);
-    // The hooks may no longer be called: what they reach is about to go.
-    void forget_hooks();
-
     // The linear gain of the software volume; any thread, any time.
     void store_gain(double gain) { gain_.store(gain); }
     double gain() const { return gain_.load(); }
@@ -74,21 +63,16 @@ class WasapiSink final : public Sink {
         std::uint32_t buffer_frames = 0;
     };
 
-    // Fills stream; the HRESULT of the call that failed, if one did.
-    HRESULT start_stream(const WAVEFORMATEXTENSIBLE& wave, DeviceStream& stream) const;
+    // Fills stream on device; the HRESULT of the call that failed, if one did.
+    HRESULT start_stream(IMMDevice* device, const WAVEFORMATEXTENSIBLE& wave,
+                         DeviceStream& stream) const;
     void render_main();
+    // Feeds the device until the stream ends; false when the device went away.
+    bool render_until_stopped();
     // Hands one device period over; under mutex_. Fails when the device is gone.
     HRESULT fill_period();
-    // The render thread's part of a loss: ends the stream under mutex_, ...
-    void lose_stream();
-    // ... then, without it, marks the device gone and says so once.
-    void report_device_gone();
-    // True when the device is (again) there; under device_mutex_.
-    bool look_for_device();
-    void watch_main();
 
-    IMMDevice* device_;  // the one in use, lent by start-up or found again
-    const DeviceCaps* caps_;
+    DeviceWatch& device_;
     const bool shared_;
     const bool software_volume_;
 
@@ -127,23 +111,6 @@ class WasapiSink final : public Sink {
     std::int32_t sample_type_ = S32_LE;
     std::int32_t valid_bits_ = 24;
     std::uint32_t dither_state_ = 22222;
-
-    // Device recovery; under device_mutex_ unless said otherwise.
-    std::mutex device_mutex_;
-    std::condition_variable device_cond_;
-    IMMDeviceEnumerator* enumerator_ = nullptr;
-    std::wstring device_id_;
-    std::function<DeviceCaps(IMMDevice*)> probe_;
-    std::function<void()> on_lost_;
-    std::function<bool()> wanted_;
-    bool device_gone_ = false;
-    bool watch_quit_ = false;
-    ComPtr<IMMDevice> found_device_;
-    std::unique_ptr<DeviceCaps> found_caps_;
-    std::thread watch_thread_;
-    // The device and caps in use after a recovery; the player thread's own.
-    ComPtr<IMMDevice> current_device_;
-    std::unique_ptr<DeviceCaps> current_caps_;
 };
 
 }  // namespace ondelle::wasapi

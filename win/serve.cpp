@@ -30,6 +30,7 @@ int serve(std::unique_ptr<Endpoint> endpoint, const ServeSteps& steps) {
     std::string error;
     if (!endpoint->listen(steps.port, error)) {
         log_line(steps.program, "port " + std::to_string(steps.port) + ": " + error);
+        if (steps.stopped) steps.stopped();
         return 1;
     }
     {

@@ -17,9 +17,10 @@ struct ServeSteps {
     bool advertise = true;
     // What goes to standard output once the endpoint is reachable, given the bound port.
     std::function<std::string(int port)> banner;
-    // Called once the banner is out, before serving; and once serving has ended, before the
-    // advertisement and the endpoint go. Either may be empty.
+    // Called once the banner is out, before serving. May be empty.
     std::function<void(Endpoint&)> serving;
+    // Called on every way out, before the advertisement and the endpoint go: once serving
+    // has ended, or when the port could not be had. May be empty.
     std::function<void()> stopped;
 };
 

@@ -75,12 +75,14 @@ class SimulatedDevice : public testing::Test {
                   S_OK);
         ASSERT_EQ(enumerator->GetDefaultAudioEndpoint(eRender, eConsole, device_.put()), S_OK);
         caps_ = shared ? probe_shared(device_.get()) : probe_exclusive(device_.get(), true);
-        sink_ = std::make_unique<WasapiSink>(device_.get(), &caps_, shared, false);
+        watch_ = std::make_unique<DeviceWatch>(device_.get(), &caps_);
+        sink_ = std::make_unique<WasapiSink>(*watch_, shared, false);
     }
 
     void TearDown() override {
         if (sink_) sink_->close();
         sink_.reset();
+        watch_.reset();
         device_.reset();
         ::unsetenv("ONDELLE_SIM");
         std::error_code ignored;
@@ -90,6 +92,7 @@ class SimulatedDevice : public testing::Test {
     std::filesystem::path path_;
     ComPtr<IMMDevice> device_;
     DeviceCaps caps_;
+    std::unique_ptr<DeviceWatch> watch_;
     std::unique_ptr<WasapiSink> sink_;
 };
 
