@@ -7,9 +7,9 @@
 #include <cstring>
 #include <vector>
 
+#include "driver_samples.h"
 #include "half_buffer.h"
 #include "iasio.h"
-#include "driver_samples.h"
 
 namespace {
 
@@ -31,7 +31,15 @@ struct Buffers {
 
 // A half buffer from the end of the ring round to its start, as most are not.
 RingFrames from(const Buffers& b, std::size_t frame_bytes) {
-    return {b.ring.data(), b.ring.size(), b.ring.size() - frame_bytes * frames / 2, frames};
+    const std::size_t before_end = frame_bytes * frames / 2;
+    return {{b.ring.data() + b.ring.size() - before_end, before_end},
+            {b.ring.data(), frame_bytes * frames - before_end}};
+}
+
+// The ring's runs copied out in one piece, as a loop per sample would read them.
+void copy_out(const RingFrames& f, std::uint8_t* out) {
+    std::memcpy(out, f.first.data(), f.first.size());
+    std::memcpy(out + f.first.size(), f.second.data(), f.second.size());
 }
 
 void pcm_per_sample(benchmark::State& state) {
@@ -41,10 +49,7 @@ void pcm_per_sample(benchmark::State& state) {
     const int bytes = sample_stride(type);
     std::uint32_t dither = 12345;
     for (auto _ : state) {
-        const RingFrames f = from(b, 8);
-        const std::size_t first = std::min(b.ring.size() - f.at, std::size_t(frames) * 8);
-        std::memcpy(b.scratch.data(), b.ring.data() + f.at, first);
-        std::memcpy(b.scratch.data() + first, b.ring.data(), std::size_t(frames) * 8 - first);
+        copy_out(from(b, 8), b.scratch.data());
         for (std::int32_t i = 0; i < frames; ++i) {
             std::int32_t l, r;
             std::memcpy(&l, &b.scratch[std::size_t(i) * 8], 4);
@@ -78,10 +83,7 @@ void pcm_straight(benchmark::State& state) {
 void dsd_per_sample(benchmark::State& state) {
     Buffers b;
     for (auto _ : state) {
-        const RingFrames f = from(b, 2);
-        const std::size_t first = std::min(b.ring.size() - f.at, std::size_t(frames) * 2);
-        std::memcpy(b.scratch.data(), b.ring.data() + f.at, first);
-        std::memcpy(b.scratch.data() + first, b.ring.data(), std::size_t(frames) * 2 - first);
+        copy_out(from(b, 2), b.scratch.data());
         const bool reverse = state.range(0) != 0;
         const std::uint64_t n = frames;
         for (std::int32_t i = 0; i < frames; ++i) {

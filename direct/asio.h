@@ -21,7 +21,7 @@
 
 #include "driver_recovery.h"
 #include "iasio.h"
-#include "support/bytes.h"
+#include "support/byte_ring.h"
 #include "win/com_ptr.h"
 
 namespace ondelle::direct {
@@ -85,9 +85,8 @@ class Asio {
     DriverRecovery recovery;
 
     // Shared between the sink (player thread), the buffer switch and the driver thread.
-    ByteVector ring;  // replaced only while the driver does not run
-    std::atomic<std::uint64_t> write_pos{0};
-    std::atomic<std::uint64_t> read_pos{0};
+    SharedByteRing
+        ring;  // the sink writes, the buffer switch reads; reset only while it does not run
     std::atomic<bool> paused{false};
     // Bytes of room a writer waiting on data_event needs; 0 when none waits. The buffer
     // switch signals once that much is free, not at every half buffer.

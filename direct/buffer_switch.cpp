@@ -8,8 +8,8 @@
 
 #include "asio.h"
 #include "half_buffer.h"
-#include "sample_types.h"
 #include "program_name.h"
+#include "sample_types.h"
 #include "win/log_line.h"
 
 namespace ondelle::direct {
@@ -27,34 +27,30 @@ void Asio::render(std::int32_t index) {
     const std::int32_t frame = frame_bytes.load();
     const std::int32_t h = dsd ? buffer_size.load() / 8 : buffer_size.load();
 
-    if (discard_request.exchange(false)) read_pos.exchange(write_pos.load());
+    if (discard_request.exchange(false)) ring.discard();
 
     // Straight from the ring into the driver's buffers; the ring's room is given back only
     // once they are filled, so that the writer cannot overwrite what is being read.
-    const std::uint64_t read = read_pos.load();
     std::uint64_t n = 0;
-    if (armed.load() && !paused.load() && !ring.empty()) {
-        n = std::min<std::uint64_t>((write_pos.load() - read) / std::uint64_t(frame),
-                                    std::uint64_t(h));
+    if (armed.load() && !paused.load() && ring.size() != 0) {
+        n = std::min<std::uint64_t>(ring.queued() / std::uint64_t(frame), std::uint64_t(h));
         if (n < std::uint64_t(h) && !no_more_audio.load()) underrun_count.fetch_add(1);
     }
     if (left && right) {
-        const std::size_t size = ring.size();
-        const RingFrames from{ring.data(), size, size == 0 ? 0 : std::size_t(read % size), n};
+        const RingRuns<const std::uint8_t> from = ring.readable(n * std::uint64_t(frame));
         if (dsd)
             fill_dsd_half(from, h, sample_type_of(type).lsb_first, left, right);
         else
             fill_pcm_half(from, h, type, gain.load(), dither_state, left, right);
     }
-    if (n > 0) read_pos.fetch_add(n * std::uint64_t(frame));
+    if (n > 0) ring.consume(n * std::uint64_t(frame));
 
     const std::uint64_t count = callback_count.load();
     history[count % 8].store(std::int32_t(n));
     callback_count.store(count + 1);
     if (use_output_ready_ && driver_) driver_->outputReady();
     std::uint64_t wants = writer_wants.load();
-    if (wants != 0 && ring.size() - (write_pos.load() - read_pos.load()) >= wants &&
-        writer_wants.compare_exchange_strong(wants, 0))
+    if (wants != 0 && ring.room() >= wants && writer_wants.compare_exchange_strong(wants, 0))
         SetEvent(data_event);
 }
 

@@ -54,9 +54,7 @@ bool DirectSink::open(const Format& format, std::string& error) {
     const std::int64_t ring_bytes =
         dsd_ ? std::max<std::int64_t>(8 * (buffer_size / 8), format.rate / 16)
              : std::max<std::int64_t>(32 * buffer_size, 2 * std::int64_t(format.rate));
-    asio_->ring.assign(std::size_t(ring_bytes), 0);
-    asio_->write_pos = 0;
-    asio_->read_pos = 0;
+    asio_->ring.reset(std::size_t(ring_bytes));
     asio_->paused = false;
     asio_->armed = false;
     asio_->no_more_audio = false;
@@ -95,22 +93,15 @@ std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) 
     const std::int64_t buffer_size = asio_->buffer_size.load();
     const std::uint64_t h = std::uint64_t(dsd_ ? buffer_size / 8 : buffer_size);
     const std::uint64_t threshold = 2 * h * std::uint64_t(frame_bytes);
-    ByteVector& ring = asio_->ring;
+    SharedByteRing& ring = asio_->ring;
     const std::uint64_t size = ring.size();
     std::size_t copied = 0;
     while (copied < scratch_.size()) {
-        const std::uint64_t write_pos = asio_->write_pos.load();
-        const std::uint64_t queued = write_pos - asio_->read_pos.load();
-        const std::uint64_t take = std::min<std::uint64_t>(size - queued, scratch_.size() - copied);
-        if (take > 0) {
-            const std::size_t at = std::size_t(write_pos % size);
-            const std::size_t first =
-                std::min<std::size_t>(std::size_t(take), std::size_t(size) - at);
-            std::memcpy(ring.data() + at, scratch_.data() + copied, first);
-            std::memcpy(ring.data(), scratch_.data() + copied + first, std::size_t(take) - first);
-            asio_->write_pos.store(write_pos + take);
-            copied += std::size_t(take);
-            if (!asio_->armed && queued + take >= threshold && !asio_->paused && !arm()) return 0;
+        const std::size_t took = ring.write(scratch_.data() + copied, scratch_.size() - copied);
+        if (took > 0) {
+            copied += took;
+            // Unarmed, the buffer switch takes nothing: all that is queued is what was written.
+            if (!asio_->armed && ring.queued() >= threshold && !asio_->paused && !arm()) return 0;
             continue;
         }
         if (!asio_->armed && !asio_->paused && !arm()) return 0;
@@ -121,7 +112,7 @@ std::uint64_t DirectSink::write(const std::uint8_t* data, std::uint64_t frames) 
         asio_->writer_wants = wants;
         // Room may have come between the look above and the word: look again before sleeping;
         // and a driver that went quiet is noticed when it has been quiet for the stall limit.
-        if (size - (asio_->write_pos.load() - asio_->read_pos.load()) < wants) {
+        if (ring.room() < wants) {
             const std::uint64_t quiet = GetTickCount64() - asio_->last_callback.load();
             const std::uint64_t until_stall =
                 quiet < driver_stall_limit_ms ? driver_stall_limit_ms - quiet : 1;
@@ -153,16 +144,14 @@ void DirectSink::flush() {
         for (int step = 0; step < 40 && asio_->discard_request; ++step)
             Sleep(5);
     }
-    asio_->read_pos.exchange(asio_->write_pos.load());
+    asio_->ring.discard();
     converter_.reset(format_, converter_.target());
 }
 
 void DirectSink::play_out() {
     asio_->no_more_audio = true;
     // Short of the two half buffers that start it, the driver starts with what there is.
-    if (is_open_ && !asio_->armed && !asio_->paused &&
-        asio_->write_pos.load() != asio_->read_pos.load())
-        arm();
+    if (is_open_ && !asio_->armed && !asio_->paused && asio_->ring.queued() != 0) arm();
 }
 
 void DirectSink::drain() {
@@ -187,8 +176,7 @@ void DirectSink::stop_writer() {
 std::int64_t DirectSink::delay() {
     if (!is_open_) return 0;
     const std::int32_t frame_bytes = asio_->frame_bytes.load();
-    std::int64_t frames =
-        std::int64_t(asio_->write_pos.load() - asio_->read_pos.load()) / frame_bytes;
+    std::int64_t frames = std::int64_t(asio_->ring.queued()) / frame_bytes;
     const std::int64_t buffer_size = asio_->buffer_size.load();
     const std::int64_t d = buffer_size >= 2 ? buffer_size : 1;
     const std::int64_t k = (asio_->output_latency.load() + buffer_size - 1) / d;

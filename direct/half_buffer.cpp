@@ -13,25 +13,21 @@
 namespace ondelle::direct {
 namespace {
 
-// Calls each(frame index, pointer to the frame in the ring) for the frames there are, in at
-// most two runs (before and after the ring's end); returns how many.
+// Calls each(frame index, pointer to the frame in the ring) for the frames there are, at most
+// frames, run by run; returns how many.
 template <class Each>
 std::int32_t for_ring_frames(const RingFrames& from, std::size_t frame_bytes, std::int32_t frames,
                              Each each) {
-    const std::int32_t n =
-        std::int32_t(std::min<std::uint64_t>(from.available, std::uint64_t(frames)));
-    std::size_t at = from.at;
     std::int32_t done = 0;
-    while (done < n) {
-        const std::int32_t run =
-            std::min<std::int32_t>(n - done, std::int32_t((from.size - at) / frame_bytes));
-        const std::uint8_t* p = from.ring + at;
-        for (std::int32_t k = 0; k < run; ++k, p += frame_bytes)
+    for (const std::span<const std::uint8_t> run : {from.first, from.second}) {
+        const auto count = std::int32_t(
+            std::min<std::size_t>(run.size() / frame_bytes, std::size_t(frames - done)));
+        const std::uint8_t* p = run.data();
+        for (std::int32_t k = 0; k < count; ++k, p += frame_bytes)
             each(done + k, p);
-        done += run;
-        at = (at + std::size_t(run) * frame_bytes) % from.size;
+        done += count;
     }
-    return n;
+    return done;
 }
 
 template <int Bytes, bool Dithered, class Put>

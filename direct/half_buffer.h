@@ -7,16 +7,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "support/byte_ring.h"
+
 namespace ondelle::direct {
 
-// Where the frames come from: available frames at byte offset at of a ring of size bytes,
-// wrapping at its end.
-struct RingFrames {
-    const std::uint8_t* ring;
-    std::size_t size;
-    std::size_t at;
-    std::uint64_t available;
-};
+// Where the frames come from: whole frames in the ring, in at most two runs.
+using RingFrames = RingRuns<const std::uint8_t>;
 
 // frames PCM frames into left and right; with gain other than 1, requantised with the
 // triangular dither drawn from dither.

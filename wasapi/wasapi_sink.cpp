@@ -85,9 +85,9 @@ bool WasapiSink::open(const Format& format, std::string& error) {
         frame_bytes_ = frame_bytes;
         const std::uint64_t ring_frames =
             std::max<std::uint64_t>(4ull * buffer_frames, std::uint64_t(device_rate / 5));
-        ring_.assign(ring_frames * std::uint64_t(frame_bytes), 0);
+        ring_.reset(std::size_t(ring_frames * std::uint64_t(frame_bytes)));
         timeouts_ = 0;
-        read_pos_ = fill_ = frames_released_ = audio_end_ = 0;
+        frames_released_ = audio_end_ = 0;
         started_ = paused_ = no_more_audio_ = false;
     }
     running_.store(true);
@@ -162,21 +162,15 @@ std::uint64_t WasapiSink::write(const std::uint8_t* data, std::uint64_t frames) 
     const std::uint64_t ring_size = ring_.size();
     std::uint64_t copied = 0;
     while (copied < scratch_.size()) {
-        if (fill_ == ring_size) {
+        if (ring_.room() == 0) {
             // Wait for a quarter of the ring (or for what is left to copy, when that is more)
             // instead of waking at every period the device takes.
             writer_needs_ = std::min(ring_size, std::max(scratch_.size() - copied, ring_size / 4));
-            cond_.wait(lock,
-                       [&] { return !running_.load() || ring_size - fill_ >= writer_needs_; });
+            cond_.wait(lock, [&] { return !running_.load() || ring_.room() >= writer_needs_; });
             writer_needs_ = 0;
         }
         if (!running_.load()) return 0;
-        const std::uint64_t write_pos = (read_pos_ + fill_) % ring_size;
-        const std::uint64_t n =
-            std::min({ring_size - fill_, scratch_.size() - copied, ring_size - write_pos});
-        std::memcpy(ring_.data() + write_pos, scratch_.data() + copied, n);
-        copied += n;
-        fill_ += n;
+        copied += ring_.write(scratch_.data() + copied, scratch_.size() - copied);
         cond_.notify_all();
     }
     return frames;
@@ -209,7 +203,8 @@ void WasapiSink::flush() {
             stream_.client->Reset();
         }
         timeouts_ = 0;
-        read_pos_ = fill_ = frames_released_ = audio_end_ = 0;
+        ring_.discard();
+        frames_released_ = audio_end_ = 0;
         started_ = false;
         no_more_audio_ = true;
         converter_.reset(format_, static_cast<SampleFormat>(sample_type_));
@@ -257,7 +252,7 @@ void WasapiSink::close() {
 std::int64_t WasapiSink::delay() {
     std::lock_guard lock(mutex_);
     if (!stream_.client || frame_bytes_ == 0) return 0;
-    const std::uint64_t queued = fill_ / std::uint64_t(frame_bytes_);
+    const std::uint64_t queued = ring_.queued() / std::uint64_t(frame_bytes_);
     std::uint64_t played = 0;
     UINT64 frequency = 0;
     UINT64 position = 0;
@@ -290,7 +285,7 @@ bool WasapiSink::render_until_stopped() {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(50);
             // A whole period before the start, or what there is once nothing more follows.
             const auto ready = [&] {
-                return fill_ >= buffer_bytes || (no_more_audio_ && fill_ > 0);
+                return ring_.queued() >= buffer_bytes || (no_more_audio_ && ring_.queued() > 0);
             };
             cond_.wait_until(lock, deadline, [&] { return !running_.load() || ready(); });
             if (running_.load() && ready() && !paused_) {
@@ -344,23 +339,14 @@ HRESULT WasapiSink::fill_period() {
         const HRESULT result = stream_.client->GetCurrentPadding(&padding);
         if (result == AUDCLNT_E_DEVICE_INVALIDATED) return result;
         if (SUCCEEDED(result)) frames = padding < buffer_frames ? buffer_frames - padding : 0;
-        frames = UINT32(std::min<std::uint64_t>(frames, fill_ / frame_bytes));
+        frames = UINT32(std::min<std::uint64_t>(frames, ring_.queued() / frame_bytes));
     }
     BYTE* buffer = nullptr;
     if (frames == 0) return S_OK;
     const HRESULT got = stream_.render_client->GetBuffer(frames, &buffer);
     if (FAILED(got)) return got == AUDCLNT_E_DEVICE_INVALIDATED ? got : S_OK;
     const std::uint64_t wanted = std::uint64_t(frames) * frame_bytes;
-    const std::uint64_t k = std::min(fill_, wanted);
-    const std::uint64_t ring_size = ring_.size();
-    std::uint64_t copied = 0;
-    while (copied < k) {
-        const std::uint64_t n = std::min(k - copied, ring_size - read_pos_);
-        std::memcpy(buffer + copied, ring_.data() + read_pos_, n);
-        copied += n;
-        read_pos_ = (read_pos_ + n) % ring_size;
-    }
-    fill_ -= k;
+    const std::uint64_t k = ring_.read(buffer, std::size_t(wanted));
     if (software_volume_ && !format_.is_dsd())
         apply_software_gain(buffer, k, sample_type_, valid_bits_, gain_.load(), dither_state_);
     if (k < wanted) {
@@ -371,7 +357,7 @@ HRESULT WasapiSink::fill_period() {
     if (released == AUDCLNT_E_DEVICE_INVALIDATED) return released;
     if (k > 0) audio_end_ = frames_released_ + k / frame_bytes;
     frames_released_ += frames;
-    if (writer_needs_ != 0 && ring_.size() - fill_ >= writer_needs_) wake_writer_ = true;
+    if (writer_needs_ != 0 && ring_.room() >= writer_needs_) wake_writer_ = true;
     return S_OK;
 }
 

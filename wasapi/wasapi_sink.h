@@ -18,6 +18,7 @@
 #include "device_caps.h"
 #include "device_watch.h"
 #include "sink.h"
+#include "support/byte_ring.h"
 #include "support/bytes.h"
 #include "win/com_ptr.h"
 #include "win/event_handle.h"
@@ -88,9 +89,7 @@ class WasapiSink final : public Sink {
     std::int32_t device_rate_ = 0;
     std::int32_t frame_bytes_ = 0;
     std::atomic<std::int32_t> frame_factor_{1};
-    ByteVector ring_;
-    std::uint64_t read_pos_ = 0;
-    std::uint64_t fill_ = 0;
+    ByteRing ring_;
     std::uint64_t frames_released_ = 0;
     // Where, in released device frames, the last real audio ends: what follows it is the
     // silence that pads a period, which nobody waits to hear.
