@@ -1,5 +1,11 @@
 // The endpoint core's central object: settings, hooks, peer lists, play state and every
 // thread of the core, with the player lock that guards what those threads share.
+//
+// Where its methods live: protocol/listener.cpp (listen, run, the sessions' threads),
+// protocol/endpoint.cpp (construction, stop, the sender and the volume it is told),
+// engine/player_requests.cpp (what the sessions ask of the player), engine/player.cpp (the
+// player thread), engine/status.cpp (the status thread and "ended"), engine/capabilities.cpp
+// (the capabilities sent to peers), engine/core_variant_*.cpp (what one core variant adds).
 #pragma once
 
 #include <atomic>
@@ -8,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -115,12 +122,9 @@ class Endpoint {
     }
 
     void send_to_sender(const Json& message);
+    // True while a sender is connected. Any thread, no lock held.
+    bool has_sender();
     void log(const std::string& line) const;
-
-#ifndef ONDELLE_REDUCED_CORE
-    // 0 off, 1 FLAC from away senders only ("forwarded"), 2 from every sender.
-    void set_flac_mode(std::int32_t mode);
-#endif
     // Capabilities to every connected peer (native sources to proto 1 peers). Takes the lock.
     void broadcast_capabilities();
 
@@ -129,8 +133,6 @@ class Endpoint {
     // later streams open the sink again, which fails while the device stays away. Any thread,
     // no lock held; nothing happens when no stream is open.
     void output_lost(const std::string& message);
-    // True while a sender is connected. Any thread, no lock held.
-    bool has_sender();
 
     // Stores the volume the program really has and tells the sender. Any thread, no lock held.
     void report_volume(std::int32_t volume, bool muted);
@@ -141,6 +143,20 @@ class Endpoint {
     VolumeState volume_state();
 
     // The following need the player lock held (passed in where they may release it).
+    // conn, named name, becomes the sender: what played stops, and what was owed to the
+    // previous sender and its artwork go. Returns the previous sender (maybe conn itself or
+    // none), with its name in previous_name.
+    std::shared_ptr<Conn> take_sender(const std::shared_ptr<Conn>& conn, const std::string& name,
+                                      std::string& previous_name);
+    // conn, if it is the sender, is so no more: what played stops and what belonged to it
+    // goes. True when it was the sender.
+    bool release_sender(const Conn& conn);
+    // The volume the sender asked for: a level (clamped to 0..100; alone, it unmutes) and a
+    // mute, either may be absent. The state to apply, or none when the volume is fixed.
+    std::optional<VolumeState> set_requested_volume(std::optional<std::int64_t> level,
+                                                    std::optional<bool> muted);
+    // The sender's track: the artwork goes when it belongs to another album or picture.
+    void store_track(Track track);
     // Discards every queued entry and tells a write in progress to give up its entry.
     void clear_queue();
     // What the sessions ask of the player; each wakes the player.
@@ -163,6 +179,10 @@ class Endpoint {
 
     // Where the status thread looks for wireless signal statistics ("/proc/net/wireless").
     void set_wireless_statistics(std::string path);
+#ifndef ONDELLE_REDUCED_CORE
+    // 0 off, 1 FLAC from away senders only ("forwarded"), 2 from every sender.
+    void set_flac_mode(std::int32_t mode);
+#endif
 
     // Everything below is shared by the core's threads and guarded by the player lock.
     std::mutex mutex;

@@ -150,11 +150,6 @@ void Endpoint::output_lost(const std::string& message) {
     cond.notify_all();
 }
 
-bool Endpoint::has_sender() {
-    std::lock_guard lock(mutex);
-    return sender != nullptr;
-}
-
 void Endpoint::start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entry) {
     lock.unlock();
     if (sink) sink->set_gain(entry.processed, entry.gain_db);

@@ -1,11 +1,52 @@
-// What the sessions ask of the player: stream starts, audio and ends to queue, and stop,
-// flush, pause and artwork, each in one place. Every request is made with the player lock
+// What the sessions ask of the player: the sender coming and going, stream starts, audio and
+// ends to queue, stop, flush, pause, the volume asked for, the track and artwork, each in one
+// place. Every request is made with the player lock
 // held and wakes whoever waits on the shared condition.
 #include <algorithm>
+#include <limits>
+#include <utility>
 
 #include "endpoint.h"
 
 namespace ondelle {
+
+std::shared_ptr<Conn> Endpoint::take_sender(const std::shared_ptr<Conn>& conn,
+                                            const std::string& name, std::string& previous_name) {
+    std::shared_ptr<Conn> previous = std::exchange(sender, conn);
+    previous_name = std::exchange(sender_name, name);
+    drop_art();
+    request_stop();
+    forget_owed_ends();
+    return previous;
+}
+
+bool Endpoint::release_sender(const Conn& conn) {
+    if (sender.get() != &conn) return false;
+    sender.reset();
+    sender_name.clear();
+    current_track = Track();
+    current_gain = std::numeric_limits<double>::quiet_NaN();
+    spare_buffers.clear();
+    request_stop();
+    forget_owed_ends();
+    return true;
+}
+
+std::optional<Endpoint::VolumeState> Endpoint::set_requested_volume(
+    std::optional<std::int64_t> level, std::optional<bool> muted) {
+    if (settings.volume_kind == "fixed") return std::nullopt;
+    if (level) settings.volume = std::int32_t(std::clamp<std::int64_t>(*level, 0, 100));
+    if (muted)
+        settings.muted = *muted;
+    else if (level)
+        settings.muted = false;  // setting a level unmutes
+    return VolumeState{settings.volume, settings.muted};
+}
+
+void Endpoint::store_track(Track track) {
+    if (track.album != art_album || track.art != art_key) drop_art();
+    current_track = std::move(track);
+}
 
 void Endpoint::clear_queue() {
     queue.clear();

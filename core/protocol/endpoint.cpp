@@ -78,6 +78,11 @@ void Endpoint::send_to_sender(const Json& message) {
     if (target) target->send_json(message);
 }
 
+bool Endpoint::has_sender() {
+    std::lock_guard lock(mutex);
+    return sender != nullptr;
+}
+
 void Endpoint::report_volume(std::int32_t volume, bool muted) {
     {
         std::lock_guard lock(mutex);

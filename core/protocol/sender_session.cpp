@@ -64,15 +64,10 @@ class SenderSession {
         std::shared_ptr<Conn> displaced_remote;
         {
             std::lock_guard lock(endpoint_.mutex);
-            previous = std::exchange(endpoint_.sender, conn_);
-            previous_name = endpoint_.sender_name;
-            endpoint_.drop_art();
+            previous = endpoint_.take_sender(conn_, name_, previous_name);
             if (endpoint_.remote && endpoint_.remote->sender_id != conn_->sender_id) {
                 displaced_remote = endpoint_.remote;
             }
-            endpoint_.sender_name = name_;
-            endpoint_.request_stop();
-            endpoint_.forget_owed_ends();
             const auto& s = endpoint_.settings;
             const bool away = s.away_buffer_ms >= 1 && is_away_sender(s, *conn_);
             conn_->send_json(build_welcome(endpoint_, conn_->proto, conn_->burst,
@@ -161,22 +156,13 @@ class SenderSession {
     }
 
     void on_volume(std::unique_lock<std::mutex>& lock, const Json& message) {
-        auto& s = endpoint_.settings;
-        if (s.volume_kind == "fixed") return;
         const Json* value = message.find("value");
         const Json* muted = message.find("muted");
-        if (value)
-            s.volume =
-                static_cast<std::int32_t>(std::clamp<std::int64_t>(value->as_int(0), 0, 100));
-        if (muted) {
-            s.muted = muted->as_bool(false);
-        } else if (value) {
-            s.muted = false;  // setting a level unmutes
-        }
-        const std::int32_t volume = s.volume;
-        const bool is_muted = s.muted;
+        const auto state = endpoint_.set_requested_volume(
+            value ? std::optional(value->as_int(0)) : std::nullopt,
+            muted ? std::optional(muted->as_bool(false)) : std::nullopt);
         lock.unlock();
-        if (endpoint_.on_volume) endpoint_.on_volume(volume, is_muted);
+        if (state && endpoint_.on_volume) endpoint_.on_volume(state->volume, state->muted);
     }
 
     void on_art(const Json& message) {
@@ -188,9 +174,7 @@ class SenderSession {
 
     void on_meta(std::unique_lock<std::mutex>& lock, const Json& message) {
         Track track = parse_track(message.get("track"));
-        if (track.album != endpoint_.art_album || track.art != endpoint_.art_key)
-            endpoint_.drop_art();
-        endpoint_.current_track = track;
+        endpoint_.store_track(track);
         lock.unlock();
         if (endpoint_.on_meta) endpoint_.on_meta(track, false);
     }
@@ -287,16 +271,7 @@ class SenderSession {
         bool was_sender = false;
         {
             std::lock_guard lock(endpoint_.mutex);
-            if (is_sender()) {
-                was_sender = true;
-                endpoint_.sender.reset();
-                endpoint_.sender_name.clear();
-                endpoint_.current_track = Track();
-                endpoint_.current_gain = std::nan("");
-                endpoint_.spare_buffers.clear();
-                endpoint_.request_stop();
-                endpoint_.forget_owed_ends();
-            }
+            was_sender = endpoint_.release_sender(*conn_);
         }
         if (was_sender) {
             endpoint_.broadcast_capabilities();
