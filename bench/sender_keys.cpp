@@ -102,7 +102,7 @@ int main() {
         auto arguments = kind.arguments;
         const int port = free_port();
         arguments.insert(arguments.end(), {"--port", std::to_string(port)});
-        Program endpoint(
+        WasapiProgram endpoint(
             dir, arguments,
             R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,)" +
                 kind.device + R"(,"capture":")" + capture + "\"}]}");

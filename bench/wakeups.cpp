@@ -106,7 +106,7 @@ Counts measure(bool direct, const Case& c, int seconds, const std::string& count
         if (program->wait_for_out("\n")) port = std::atoi(program->out().c_str() + 5);
     } else {
         port = free_port();
-        program = std::make_unique<Program>(
+        program = std::make_unique<WasapiProgram>(
             dir, std::vector<std::string>{"--port", std::to_string(port), "--dop"},
             R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,)"
             R"("layouts":["16/16","24/24","32/32","24/32"]}]})");

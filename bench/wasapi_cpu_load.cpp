@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
     const int idle_seconds = argc > 2 ? std::atoi(argv[2]) : 10;
     TempDir dir;
     const int port = free_port();
-    Program program(dir, {"--port", std::to_string(port)});
+    WasapiProgram program(dir, {"--port", std::to_string(port)});
     if (!program.wait_for_out("Ondelle endpoint")) return 1;
 
     const double idle_start = cpu_seconds(program.pid());

@@ -124,11 +124,11 @@ int main(int argc, char** argv) {
     TempDir dir;
     const int port = free_port();
     const std::string capture = dir.path("capture.raw");
-    Program program(dir, {"--port", std::to_string(port)},
-                    R"({"render_devices":[{"name":"DAC","default":true,)"
-                    R"("rates":[44100,48000,96000],"layouts":["16/16","24/24","32/32"],)"
-                    R"("speed":1,"capture":")" +
-                        capture + "\"}]}");
+    WasapiProgram program(dir, {"--port", std::to_string(port)},
+                          R"({"render_devices":[{"name":"DAC","default":true,)"
+                          R"("rates":[44100,48000,96000],"layouts":["16/16","24/24","32/32"],)"
+                          R"("speed":1,"capture":")" +
+                              capture + "\"}]}");
     if (!program.wait_for_out("Ondelle endpoint")) return 1;
     std::atomic<bool> done{false};
     std::thread hostile(hostile_peers, port, std::cref(done));

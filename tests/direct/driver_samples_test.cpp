@@ -1,14 +1,11 @@
-// Ring samples into the driver's sample types, the requantisation under a gain, the bit
-// order of DSD, the volume taper and the names in the capability listing.
+// Ring samples into the driver's sample types, the requantisation under a gain and the bit
+// order of DSD.
 #include "driver_samples.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <set>
-
-#include "driver_list.h"
-#include "software_volume.h"
 
 namespace ondelle::direct {
 namespace {
@@ -81,16 +78,6 @@ TEST(SampleStore, BitReverse) {
     EXPECT_EQ(bit_reverse[0x01], 0x80);
     EXPECT_EQ(bit_reverse[0x69], 0x96);
     EXPECT_EQ(bit_reverse[0xF0], 0x0F);
-}
-
-TEST(SoftwareVolumeTaper, IsCubic) {
-    EXPECT_DOUBLE_EQ(volume_gain(50, false), 0.125);
-    EXPECT_NEAR(volume_gain(30, false), 0.027, 1e-15);
-    EXPECT_DOUBLE_EQ(volume_gain(100, false), 1.0);
-    EXPECT_DOUBLE_EQ(volume_gain(150, false), 1.0);
-    EXPECT_DOUBLE_EQ(volume_gain(0, false), 0.0);
-    EXPECT_DOUBLE_EQ(volume_gain(-3, false), 0.0);
-    EXPECT_DOUBLE_EQ(volume_gain(80, true), 0.0);
 }
 
 }  // namespace

@@ -6,13 +6,11 @@
 namespace ondelle::direct {
 namespace {
 
-
 Options parsed(std::vector<std::string> arguments) {
     arguments.insert(arguments.begin(), "Ondelle-Direct");
     Options options;
     std::string error;
-    EXPECT_EQ(parse_command_line(command_line(options), arguments, error), Parsed::run)
-        << error;
+    EXPECT_EQ(parse_command_line(command_line(options), arguments, error), Parsed::run) << error;
     return options;
 }
 

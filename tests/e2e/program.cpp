@@ -52,8 +52,8 @@ int free_port() {
     return ntohs(address.sin_port);
 }
 
-Program::Program(const TempDir& dir, std::vector<std::string> arguments,
-                 const std::string& sim_json)
+WasapiProgram::WasapiProgram(const TempDir& dir, std::vector<std::string> arguments,
+                             const std::string& sim_json)
     : Program(dir, ONDELLE_WASAPI_PATH, std::move(arguments), sim_json) {}
 
 Program::Program(const TempDir& dir, const std::string& executable,
@@ -187,7 +187,7 @@ Finished run_executable(const std::string& executable, const std::vector<std::st
     return {code, program.out(), program.err()};
 }
 
-Finished run_program(const std::vector<std::string>& arguments, const std::string& sim_json) {
+Finished run_wasapi(const std::vector<std::string>& arguments, const std::string& sim_json) {
     return run_executable(ONDELLE_WASAPI_PATH, arguments, sim_json);
 }
 

@@ -1,5 +1,5 @@
-// Runs the built ondelle-wasapi as a child process with a simulated machine, its standard
-// output and error kept in files, every wait bounded in time.
+// Runs the project's built executables as child processes with a simulated machine, their
+// standard output and error kept in files, every wait bounded in time.
 #pragma once
 
 #include <sys/types.h>
@@ -33,11 +33,9 @@ int free_port();
 
 class Program {
   public:
-    // Starts the program with arguments; sim_json, when not empty, becomes its ONDELLE_SIM.
-    Program(const TempDir& dir, std::vector<std::string> arguments,
-            const std::string& sim_json = "");
-    // Another executable of the project, the same way. With input_pipe its standard input is
-    // a pipe that stays open until close_input; otherwise it reads nothing.
+    // Starts executable with arguments; sim_json, when not empty, becomes its ONDELLE_SIM.
+    // With input_pipe its standard input is a pipe that stays open until close_input;
+    // otherwise it reads nothing.
     Program(const TempDir& dir, const std::string& executable, std::vector<std::string> arguments,
             const std::string& sim_json = "", bool input_pipe = false);
     ~Program();  // kills what still runs
@@ -62,6 +60,13 @@ class Program {
     int input_ = -1;  // the write end of the program's standard input, with input_pipe
 };
 
+// The built ondelle-wasapi.
+class WasapiProgram : public Program {
+  public:
+    WasapiProgram(const TempDir& dir, std::vector<std::string> arguments,
+                  const std::string& sim_json = "");
+};
+
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // The sanitizers' runtimes reserve terabytes of address space and keep freed memory in
 // quarantine: address-space caps and resident-memory figures mean nothing under them.
@@ -84,7 +89,7 @@ struct Finished {
     std::string out;
     std::string err;
 };
-Finished run_program(const std::vector<std::string>& arguments, const std::string& sim_json = "");
+Finished run_wasapi(const std::vector<std::string>& arguments, const std::string& sim_json = "");
 Finished run_executable(const std::string& executable, const std::vector<std::string>& arguments,
                         const std::string& sim_json = "");
 

@@ -118,7 +118,7 @@ class Sending : public testing::Test {
         port = free_port();
         capture = dir.path("capture.raw");
         arguments.insert(arguments.end(), {"--port", std::to_string(port)});
-        endpoint = std::make_unique<Program>(
+        endpoint = std::make_unique<WasapiProgram>(
             dir, arguments,
             R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,"speed":)" +
                 std::to_string(speed) + "," + device + R"(,"capture":")" + capture + "\"}]}");

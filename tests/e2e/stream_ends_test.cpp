@@ -41,7 +41,7 @@ class StreamEnds : public testing::TestWithParam<Output> {
             port = std::atoi(program->out().c_str() + 5);
         } else {
             port = free_port();
-            program = std::make_unique<Program>(
+            program = std::make_unique<WasapiProgram>(
                 dir, std::vector<std::string>{"--port", std::to_string(port)},
                 R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,)"
                 R"("layouts":["16/16"],"speed":4,"capture":")" +

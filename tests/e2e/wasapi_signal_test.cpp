@@ -79,8 +79,8 @@ TEST(ConsoleSignal, OnAnyThreadAtAnyMomentStopsWithExitZero) {
         SCOPED_TRACE("run " + std::to_string(run));
         TempDir dir;
         const int port = free_port();
-        Program program(dir, {"--port", std::to_string(port)},
-                        R"({"render_devices":[{"name":"DAC","default":true,"speed":8}]})");
+        WasapiProgram program(dir, {"--port", std::to_string(port)},
+                              R"({"render_devices":[{"name":"DAC","default":true,"speed":8}]})");
         ASSERT_TRUE(program.wait_for_out("Ondelle endpoint")) << program.err();
         std::atomic<bool> done{false};
         std::thread streamer(keep_streaming, port, std::cref(done));
@@ -89,9 +89,11 @@ TEST(ConsoleSignal, OnAnyThreadAtAnyMomentStopsWithExitZero) {
         std::this_thread::sleep_for(
             std::chrono::milliseconds(std::uniform_int_distribution<int>(50, 600)(random)));
         // A few signals, each to a thread picked at random: the player or a session may hold
-        // the player lock just then.
+        // the player lock just then. A thread may end between the listing and the signal
+        // (sessions come and go): only signals that reached a thread count.
         const int signals = std::uniform_int_distribution<int>(1, 4)(random);
-        for (int i = 0; i < signals; ++i) {
+        int delivered = 0;
+        for (int attempt = 0; delivered < signals && attempt < 100; ++attempt) {
             const auto threads = threads_of(program.pid());
             if (threads.empty()) break;
             const pid_t thread =
@@ -101,9 +103,9 @@ TEST(ConsoleSignal, OnAnyThreadAtAnyMomentStopsWithExitZero) {
             // one of its interceptors, which a thread parked in a condition wait may never do:
             // there the signal goes to the process, as a console's does.
             (void)thread;
-            kill(program.pid(), SIGINT);
+            if (kill(program.pid(), SIGINT) == 0) ++delivered;
 #else
-            syscall(SYS_tgkill, program.pid(), thread, SIGINT);
+            if (syscall(SYS_tgkill, program.pid(), thread, SIGINT) == 0) ++delivered;
 #endif
             std::this_thread::sleep_for(
                 std::chrono::microseconds(std::uniform_int_distribution<int>(0, 2000)(random)));
@@ -113,7 +115,8 @@ TEST(ConsoleSignal, OnAnyThreadAtAnyMomentStopsWithExitZero) {
         done.store(true);
         streamer.join();
         visitor.join();
-        ASSERT_EQ(code, 0) << "after " << signals << " signals\n" << program.err();
+        ASSERT_GT(delivered, 0);
+        ASSERT_EQ(code, 0) << "after " << delivered << " signals\n" << program.err();
     }
 }
 

@@ -59,7 +59,7 @@ class Attacked : public testing::Test {
             GTEST_SKIP() << "the program advertises: run in the private test namespace";
         port = free_port();
         capture = dir.path("capture.raw");
-        program = std::make_unique<Program>(
+        program = std::make_unique<WasapiProgram>(
             dir, std::vector<std::string>{"--port", std::to_string(port)},
             R"({"computer_name":"DEN","render_devices":[{"name":"DAC","default":true,)"
             R"("rates":[44100],"layouts":["16/16"],"speed":8,"capture":")" +

@@ -25,7 +25,7 @@ std::string machine(const std::string& devices) {
 }
 
 TEST(Listing, DefaultMachineListsEveryRateAndLayout) {
-    const auto run = run_program({"--list"});
+    const auto run = run_wasapi({"--list"});
     EXPECT_EQ(run.code, 0);
     EXPECT_EQ(run.out, "Speakers (Simulated DAC)\n" + default_listing());
 }
@@ -41,7 +41,7 @@ class Listings : public testing::TestWithParam<ListingCase> {};
 
 TEST_P(Listings, PrintsWhatTheProbeFound) {
     const auto& c = GetParam();
-    const auto run = run_program(c.arguments, machine(c.devices));
+    const auto run = run_wasapi(c.arguments, machine(c.devices));
     EXPECT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(run.out, c.listing);
 }
@@ -84,7 +84,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(Usage, UnknownArgumentPrintsTheUsageAndExitsTwo) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"--lst"}, {"--list", "-v"}, {"--port", "1", "--Mix"}}) {
-        const auto run = run_program(arguments);
+        const auto run = run_wasapi(arguments);
         EXPECT_EQ(run.code, 2);
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err,
@@ -108,7 +108,7 @@ class StartFailures : public testing::TestWithParam<FailureCase> {};
 
 TEST_P(StartFailures, ExitOneWithTheirLine) {
     const auto& c = GetParam();
-    const auto run = run_program(c.arguments, c.sim);
+    const auto run = run_wasapi(c.arguments, c.sim);
     EXPECT_EQ(run.code, 1);
     EXPECT_EQ(run.err, c.err);
     EXPECT_EQ(run.out, c.out);
@@ -151,8 +151,8 @@ TEST(Start, PrintsDeviceListingVolumeAndBannerThenStopsOnSignal) {
         GTEST_SKIP() << "the program advertises: run in the private test namespace";
     TempDir dir;
     const int port = free_port();
-    Program program(dir, {"--port", std::to_string(port)},
-                    machine(R"j({"name":"Speakers (Simulated DAC)","default":true})j"));
+    WasapiProgram program(dir, {"--port", std::to_string(port)},
+                          machine(R"j({"name":"Speakers (Simulated DAC)","default":true})j"));
     ASSERT_TRUE(program.wait_for_out("Ondelle endpoint")) << program.err();
     program.send_signal(SIGINT);
     EXPECT_EQ(program.wait_exit(), 0);
@@ -168,10 +168,10 @@ TEST(Start, ChoosesByNameAndListsTheMixerRateWithMix) {
         GTEST_SKIP() << "the program advertises: run in the private test namespace";
     TempDir dir;
     const int port = free_port();
-    Program program(dir,
-                    {"--device", "USB", "--mix", "--name", "Den", "--port", std::to_string(port)},
-                    machine(R"({"name":"usb lowercase"},{"name":"My USB DAC","mix_rate":44100},)"
-                            R"({"name":"Other USB"})"));
+    WasapiProgram program(
+        dir, {"--device", "USB", "--mix", "--name", "Den", "--port", std::to_string(port)},
+        machine(R"({"name":"usb lowercase"},{"name":"My USB DAC","mix_rate":44100},)"
+                R"({"name":"Other USB"})"));
     ASSERT_TRUE(program.wait_for_out("Ondelle endpoint")) << program.err();
     program.send_signal(SIGTERM);
     EXPECT_EQ(program.wait_exit(), 0);
@@ -186,9 +186,9 @@ TEST(Start, PortInUseExitsOne) {
         GTEST_SKIP() << "the program advertises: run in the private test namespace";
     TempDir dir;
     const int port = free_port();
-    Program first(dir, {"--port", std::to_string(port)});
+    WasapiProgram first(dir, {"--port", std::to_string(port)});
     ASSERT_TRUE(first.wait_for_out("Ondelle endpoint"));
-    const auto second = run_program({"--port", std::to_string(port)});
+    const auto second = run_wasapi({"--port", std::to_string(port)});
     EXPECT_EQ(second.code, 1);
     EXPECT_NE(second.err.find("ondelle-wasapi: port " + std::to_string(port) + ": "),
               std::string::npos)
@@ -213,7 +213,8 @@ TEST_P(VolumeKinds, FollowFromTheDeviceAndTheOptions) {
     TempDir dir;
     auto arguments = c.arguments;
     arguments.insert(arguments.end(), {"--port", std::to_string(free_port())});
-    Program program(dir, arguments, machine(R"({"name":"D","default":true)" + c.device + "}"));
+    WasapiProgram program(dir, arguments,
+                          machine(R"({"name":"D","default":true)" + c.device + "}"));
     ASSERT_TRUE(program.wait_for_out("Ondelle endpoint")) << program.err();
     program.send_signal(SIGINT);
     EXPECT_EQ(program.wait_exit(), 0);
@@ -245,7 +246,7 @@ TEST(LogFile, AppendsUpToOneMebibyteThenStartsAfresh) {
     for (const std::size_t size : {std::size_t(1048576), std::size_t(1048577)}) {
         const std::string log = dir.path("endpoint.log");
         write_file(log, std::string(size, 'x'));
-        const auto run = run_program({"--log", log, "--device", "nothing"});
+        const auto run = run_wasapi({"--log", log, "--device", "nothing"});
         EXPECT_EQ(run.code, 1);
         EXPECT_EQ(run.err, "");
         const std::string text = read_file(log);
@@ -263,7 +264,7 @@ TEST(LogFile, AppendsUpToOneMebibyteThenStartsAfresh) {
 TEST(LogFile, ThatCannotBeWrittenIsSaidAndStartUpGoesOn) {
     TempDir dir;
     const std::string log = dir.path("no such folder/endpoint.log");
-    const auto run = run_program({"--log", log, "--device", "nothing"});
+    const auto run = run_wasapi({"--log", log, "--device", "nothing"});
     EXPECT_EQ(run.code, 1);
     EXPECT_EQ(run.err,
               "ondelle-wasapi: cannot write the log to " + log +

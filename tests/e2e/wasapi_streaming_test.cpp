@@ -57,7 +57,7 @@ class Streaming : public testing::Test {
         port = free_port();
         capture = dir.path("capture.raw");
         arguments.insert(arguments.end(), {"--port", std::to_string(port)});
-        program = std::make_unique<Program>(
+        program = std::make_unique<WasapiProgram>(
             dir, arguments, device_json(R"(,"capture":")" + capture + "\"" + device_extra));
         ASSERT_TRUE(program->wait_for_out("Ondelle endpoint")) << program->err();
         sender = std::make_unique<Peer>(Peer::hello(port, hello));
@@ -98,7 +98,7 @@ TEST_P(Welcomes, DescribeTheDeviceAsProbed) {
     port = free_port();
     auto arguments = c.arguments;
     arguments.insert(arguments.end(), {"--port", std::to_string(port)});
-    program = std::make_unique<Program>(dir, arguments, device_json(c.device));
+    program = std::make_unique<WasapiProgram>(dir, arguments, device_json(c.device));
     ASSERT_TRUE(program->wait_for_out("Ondelle endpoint")) << program->err();
     std::string welcome;
     Peer peer = Peer::hello(port, hello, &welcome);
