@@ -7,7 +7,7 @@
 
 #include "driver_samples.h"
 #include "program_name.h"
-#include "support/thread.h"
+#include "win/hresult_text.h"
 #include "win/log_line.h"
 
 namespace ondelle::direct {
@@ -18,7 +18,6 @@ std::atomic<Asio*> current_asio{nullptr};
 
 namespace {
 
-constexpr UINT_PTR no_timer = 0;
 constexpr std::uint64_t idle_unload_ms = 10001;
 
 const std::int32_t pcm_probe_rates[] = {44100,  48000,  88200,  96000,  176400,
@@ -57,74 +56,26 @@ Asio::Asio(DriverEntry entry, HANDLE event, bool output_ready_allowed)
     : data_event(event),
       clsid_(entry.clsid),
       name_(std::move(entry.name)),
-      output_ready_allowed_(output_ready_allowed) {}
+      output_ready_allowed_(output_ready_allowed),
+      apartment_("asio driver", L"Ondelle-Direct", 500,
+                 {[this] { on_timer(); }, [this] { unload(); }}) {}
 
 Asio::~Asio() {
     stop_thread();
 }
 
 void Asio::start_thread() {
-    std::promise<void> ready;
-    std::future<void> started = ready.get_future();
-    thread_ = ondelle::start_thread("asio driver", [this, &ready] { thread_main(ready); });
-    started.wait();
+    apartment_.start();
 }
 
 void Asio::stop_thread() {
-    quit_ = true;
-    if (const DWORD id = thread_id_.load()) PostThreadMessageW(id, WM_QUIT, 0, 0);
-    if (thread_.joinable()) thread_.join();
+    apartment_.stop();
 }
 
-void Asio::enqueue(std::function<void()> task) {
-    {
-        std::lock_guard lock(queue_mutex_);
-        tasks_.push_back(std::move(task));
-    }
-    // A lost post only delays the task until the next timer tick.
-    PostThreadMessageW(thread_id_.load(), WM_APP, 0, 0);
-}
-
-void Asio::run_tasks() {
-    for (;;) {
-        std::function<void()> task;
-        {
-            std::lock_guard lock(queue_mutex_);
-            if (tasks_.empty()) return;
-            task = std::move(tasks_.front());
-            tasks_.pop_front();
-        }
-        task();
-    }
-}
-
-void Asio::thread_main(std::promise<void>& ready) {
-    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    MSG message{};
-    PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    window_ = CreateWindowExW(0, L"STATIC", L"Ondelle-Direct", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
-    thread_id_ = GetCurrentThreadId();
-    ready.set_value();
-    SetTimer(nullptr, no_timer, 500, nullptr);
-    while (!quit_) {
-        if (GetMessageW(&message, nullptr, 0, 0) < 1) break;
-        if (message.message == WM_APP || message.message == WM_TIMER) {
-            run_tasks();
-            if (message.message == WM_TIMER) {
-                handle_reset();
-                recovery.on_timer(*this);
-                unload_if_idle();
-            }
-        }
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    // Work that arrived too late still gets its answer rather than a caller that waits.
-    run_tasks();
-    unload();
-    DestroyWindow(window_);
-    CoUninitialize();
+void Asio::on_timer() {
+    handle_reset();
+    recovery.on_timer(*this);
+    unload_if_idle();
 }
 
 bool Asio::load(std::string& error) {
@@ -132,16 +83,12 @@ bool Asio::load(std::string& error) {
     const HRESULT result =
         CoCreateInstance(clsid_, nullptr, CLSCTX_INPROC_SERVER, clsid_, driver_.put_void());
     if (FAILED(result) || !driver_) {
-        char text[96];
-        std::snprintf(text, sizeof text,
-                      "the driver could not be loaded (0x%08lx) \xe2\x80\x94 a 32-bit-only "
-                      "driver cannot load here",
-                      static_cast<unsigned long>(static_cast<std::uint32_t>(result)));
-        error = recovery.load_failure(text);
+        error = recovery.load_failure("the driver could not be loaded (" + hresult_text(result) +
+                                      ") \xe2\x80\x94 a 32-bit-only driver cannot load here");
         driver_.reset();
         return false;
     }
-    if (driver_->init(window_) == ASIOFalse) {
+    if (driver_->init(apartment_.window()) == ASIOFalse) {
         error = recovery.load_failure("the driver did not start: " + driver_message(driver_.get()));
         driver_.reset();
         return false;
@@ -280,6 +227,14 @@ Caps Asio::query_caps(std::string& error) {
     if (caps.rates.empty() && error.empty())
         error = "the driver offers no PCM rate it can play as it is";
     return caps;
+}
+
+Caps Asio::probe(std::string& error) {
+    return call([&] {
+        Caps caps = query_caps(error);
+        unload();
+        return caps;
+    });
 }
 
 bool Asio::show_panel(std::string& error) {

@@ -1,7 +1,7 @@
-// One ASIO driver, driven from a thread of its own: a single-threaded apartment with a
-// hidden message-only window, a message loop and a 500 ms timer. Every driver call runs
-// there (Asio::call carries work over and its result back); the driver calls back from its
-// own thread into render(), which shares with the sink only the ring, its positions and the
+// One ASIO driver, driven from an apartment thread of its own (its window is the one the
+// driver is given; its 500 ms timer handles resets, recovery and unloading when idle). Every
+// driver call runs there (Asio::call carries work over and its result back); the driver calls
+// back from its own thread into render(), which shares with the sink only the ring and the
 // atomic flags and counters below.
 #pragma once
 
@@ -10,18 +10,15 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
-#include <deque>
 #include <functional>
-#include <future>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <type_traits>
 #include <vector>
 
 #include "driver_recovery.h"
 #include "iasio.h"
 #include "support/byte_ring.h"
+#include "win/apartment_thread.h"
 #include "win/com_ptr.h"
 
 namespace ondelle::direct {
@@ -61,7 +58,9 @@ class Asio {
     // Runs work on the driver thread and returns its result; at once when called there. An
     // exception thrown by work is thrown here.
     template <class Work>
-    std::invoke_result_t<Work&> call(Work work);
+    std::invoke_result_t<Work&> call(Work work) {
+        return apartment_.call(std::move(work));
+    }
 
     // The driver operations; on the driver thread only. Failures are false with a reason.
     bool load(std::string& error);
@@ -70,6 +69,9 @@ class Asio {
     void close();
     void unload();
     Caps query_caps(std::string& error);
+    // From any thread: what the driver plays, asked on the driver thread; the driver is
+    // unloaded again after, as a driver is loaded only while it is used.
+    Caps probe(std::string& error);
     bool show_panel(std::string& error);
 
     // The buffer switch, on the driver's callback thread: hands half buffer index over.
@@ -114,9 +116,7 @@ class Asio {
     std::atomic<std::int32_t> sample_type{-1};
 
   private:
-    void thread_main(std::promise<void>& ready);
-    void enqueue(std::function<void()> task);
-    void run_tasks();
+    void on_timer();
     void handle_reset();
     void unload_if_idle();
     void tear_down_buffers();
@@ -126,14 +126,6 @@ class Asio {
     const std::string name_;
     const bool output_ready_allowed_;
 
-    std::thread thread_;
-    std::atomic<DWORD> thread_id_{0};
-    HWND window_ = nullptr;
-
-    std::mutex queue_mutex_;
-    std::deque<std::function<void()>> tasks_;  // under queue_mutex_
-    std::atomic<bool> quit_{false};
-
     // Driver-thread state.
     ComPtr<asio::IASIO> driver_;
     bool started_ = false;
@@ -142,6 +134,9 @@ class Asio {
     std::array<asio::ASIOBufferInfo, 2> buffer_infos_{};
     asio::ASIOCallbacks callbacks_{};
     std::uint64_t idle_since_ = 0;
+
+    // Last, so that its thread has ended before the state it reaches goes.
+    ApartmentThread apartment_;
 };
 
 // The Asio in use, through which the driver's context-free callbacks reach it.
@@ -149,15 +144,5 @@ extern std::atomic<Asio*> current_asio;
 
 // The callbacks handed to every driver.
 asio::ASIOCallbacks asio_callbacks();
-
-template <class Work>
-std::invoke_result_t<Work&> Asio::call(Work work) {
-    using Result = std::invoke_result_t<Work&>;
-    if (GetCurrentThreadId() == thread_id_.load()) return work();
-    std::packaged_task<Result()> task(std::move(work));
-    std::future<Result> result = task.get_future();
-    enqueue([&task] { task(); });
-    return result.get();
-}
 
 }  // namespace ondelle::direct
