@@ -11,7 +11,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,9 +21,7 @@
 #include <thread>
 #include <vector>
 
-#include <deque>
 #include "conn.h"
-
 #include "engine/local_decoder.h"
 #include "engine/player_queue.h"
 #include "engine/track.h"
@@ -197,7 +197,6 @@ class Endpoint {
     bool local_files = false;
     std::string flac_refused;  // the sender id whose FLAC stream did not decode
 #endif
-    std::string current_codec = "pcm";
     std::uint64_t bytes_received = 0;  // audio payload bytes plus 13 per Audio frame
     EndpointSettings settings;
     Sink* const sink;
@@ -268,6 +267,7 @@ class Endpoint {
     // Sends the "ended" messages to the sender and logs each; no lock held.
     void tell_ended(Conn& to, const std::vector<Json>& ended);
     // The player's steps; each is entered and left with the lock held.
+    void pause_output(std::unique_lock<std::mutex>& lock);  // once, and says "paused"
     void discard(std::unique_lock<std::mutex>& lock);
     void lose_output(std::unique_lock<std::mutex>& lock);
     void start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entry);

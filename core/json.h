@@ -51,7 +51,6 @@ class Json {
 
     bool is_null() const { return type == Null; }
     bool is_object() const { return type == Object; }
-    bool is_array() const { return type == Array; }
 
     // An empty array, to push onto or to send as it is.
     static Json array();

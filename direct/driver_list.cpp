@@ -59,6 +59,7 @@ std::optional<std::vector<DriverEntry>> registered_drivers() {
 const DriverEntry* choose_driver(const std::vector<DriverEntry>& drivers, const std::string& name) {
     if (name.empty()) return nullptr;
     std::vector<std::string> names;
+    names.reserve(drivers.size());
     for (const auto& entry : drivers)
         names.push_back(entry.name);
     const auto chosen = choose_by_name(names, name);

@@ -49,11 +49,7 @@ int list_drivers(const std::optional<std::vector<DriverEntry>>& drivers, const O
             Asio asio(entry, data_event.get(), !options.no_output_ready);
             const CurrentAsio current(asio);
             asio.start_thread();
-            caps = asio.call([&] {
-                Caps found = asio.query_caps(error);
-                asio.unload();
-                return found;
-            });
+            caps = asio.probe(error);
             asio.stop_thread();
         }
         if (!error.empty()) std::printf("    %s\n", error.c_str());
@@ -151,11 +147,7 @@ int run_program(const Options& options) {
         return code;
     }
     std::string error;
-    const Caps caps = asio.call([&] {
-        Caps found = asio.query_caps(error);
-        asio.unload();
-        return found;
-    });
+    const Caps caps = asio.probe(error);
     if (caps.rates.empty()) {
         log_line(program_name, error);
         asio.stop_thread();

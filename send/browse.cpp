@@ -44,8 +44,8 @@ std::vector<FoundEndpoint> browse(std::chrono::milliseconds listen_for) {
             std::uint8_t datagram[9000];
             std::uint32_t from = 0;
             std::uint16_t from_port = 0;
-            const long size = net::receive_from(socket.get(), datagram, sizeof datagram, from,
-                                                from_port);
+            const long size =
+                net::receive_from(socket.get(), datagram, sizeof datagram, from, from_port);
             if (size <= 0 || (datagram[0] << 8 | datagram[1]) != id) continue;
             mdns::read_response(datagram, std::size_t(size), service_type, instances);
         }

@@ -17,6 +17,7 @@
 #include "exit_codes.h"
 #include "options.h"
 #include "playback.h"
+#include "say.h"
 #include "support/console_signal.h"
 #include "support/text.h"
 #include "support/thread.h"
@@ -78,7 +79,7 @@ int list_endpoints() {
                     endpoint.model.empty() ? "-" : escape_controls(endpoint.model).c_str(),
                     escape_controls(plays[i]).c_str());
     }
-    if (found.empty()) std::fprintf(stderr, "ondelle-send: no endpoint found\n");
+    if (found.empty()) say("no endpoint found");
     return found.empty() ? no_endpoint : played;
 }
 
@@ -167,9 +168,7 @@ bool choose_target(const std::string& to, Target& target) {
             std::string names;
             for (const auto& endpoint : found)
                 names += (names.empty() ? "" : ", ") + escape_controls(endpoint.name);
-            std::fprintf(stderr,
-                         "ondelle-send: several endpoints found (%s): say which with --to\n",
-                         names.c_str());
+            say("several endpoints found (" + names + "): say which with --to");
             return false;
         }
     } else {
@@ -204,8 +203,7 @@ bool choose_target(const std::string& to, Target& target) {
         }
     }
     if (!chosen) {
-        std::fprintf(stderr, "ondelle-send: no endpoint %s%s%s found\n", to.empty() ? "" : "\"",
-                     to.c_str(), to.empty() ? "" : "\"");
+        say(to.empty() ? "no endpoint found" : "no endpoint \"" + to + "\" found");
         return false;
     }
     target = {chosen->address, chosen->port};
@@ -226,7 +224,7 @@ int play(const Options& options, Interruption& interruption) {
     {
         auto asked = EndpointLink::open(target.host, target.port, hello("control"), error);
         if (!asked) {
-            std::fprintf(stderr, "ondelle-send: cannot connect to %s\n", error.c_str());
+            say("cannot connect to " + error);
             return cannot_connect;
         }
         checked = check_files(options.files, asked->welcome());
@@ -235,15 +233,13 @@ int play(const Options& options, Interruption& interruption) {
     if (stop_requested.load()) return interrupted;
     auto link = EndpointLink::open(target.host, target.port, hello(""), error);
     if (!link) {
-        std::fprintf(stderr, "ondelle-send: cannot connect to %s\n", error.c_str());
+        say("cannot connect to " + error);
         return cannot_connect;
     }
     if (options.volume >= 0) {
         if (link->welcome().get("volume").get("kind").as_string("fixed") == "fixed") {
-            std::fprintf(stderr,
-                         "ondelle-send: the endpoint's volume is fixed (its DAC's own "
-                         "knob): --volume %d is not applied\n",
-                         options.volume);
+            say("the endpoint's volume is fixed (its DAC's own knob): --volume " +
+                std::to_string(options.volume) + " is not applied");
         } else {
             Json volume = make_message("volume");
             volume.set("value", Json(options.volume));

@@ -15,6 +15,7 @@
 #include <tuple>
 
 #include "audio_source.h"
+#include "say.h"
 #include "terminal.h"
 
 namespace ondelle::send {
@@ -148,7 +149,7 @@ class Playback {
         if (const auto refused = open_playable(path, offer_, source, error)) {
             // Checked before the run began; it changed since.
             terminal_.finish_line();
-            std::fprintf(stderr, "ondelle-send: %s\n", error.c_str());
+            say(error);
             return refused;
         }
         const Format& format = source->format();
@@ -180,7 +181,7 @@ class Playback {
             if (!source->next(payload, frames, error)) {
                 // What came before is heard; the file counts as failed.
                 terminal_.finish_line();
-                std::fprintf(stderr, "ondelle-send: %s: %s\n", name.c_str(), error.c_str());
+                say(name + ": " + error);  // NOLINT(performance-inefficient-string-concatenation)
                 failed_ = file_unreadable;
                 break;
             }
@@ -191,7 +192,7 @@ class Playback {
         }
         if (const std::string note = source->note(); !note.empty()) {
             terminal_.finish_line();
-            std::fprintf(stderr, "ondelle-send: %s: %s\n", name.c_str(), note.c_str());
+            say(name + ": " + note);
         }
         Json end = make_message("end");
         end.set("stream", Json(stream));
@@ -217,7 +218,7 @@ class Playback {
             std::chrono::milliseconds(std::int64_t(in_flight_limit_ms_)) + end_margin)
             return std::nullopt;
         terminal_.finish_line();
-        std::fprintf(stderr, "ondelle-send: the endpoint reports nothing heard\n");
+        say("the endpoint reports nothing heard");
         return not_confirmed;
     }
 
@@ -251,8 +252,7 @@ class Playback {
             if (paused_) give_up = bound();  // a pause is the user's, not the endpoint's
             if (std::chrono::steady_clock::now() >= give_up) {
                 terminal_.finish_line();
-                std::fprintf(stderr,
-                             "ondelle-send: the endpoint never said the last file was heard\n");
+                say("the endpoint never said the last file was heard");
                 return not_confirmed;
             }
         }
@@ -313,8 +313,7 @@ class Playback {
     std::optional<ExitCode> wait_for_device() {
         if (!waiting_said_) {
             terminal_.finish_line();
-            std::fprintf(stderr, "ondelle-send: endpoint: %s; waiting for it to come back\n",
-                         link_.state().error_message.c_str());
+            say("endpoint: " + link_.state().error_message + "; waiting for it to come back");
             waiting_said_ = true;
         }
         link_.clear_error();
@@ -376,19 +375,14 @@ class Playback {
         }
         if (!code) return code;
         terminal_.finish_line();
-        if (*code == taken_over)
-            std::fprintf(stderr, "ondelle-send: taken over by another sender\n");
-        if (*code == format_refused)
-            std::fprintf(stderr, "ondelle-send: the endpoint refused the format: %s\n",
-                         state.error_message.c_str());
-        if (*code == device_gone && !wait_device_)
-            std::fprintf(stderr, "ondelle-send: endpoint: %s\n", state.error_message.c_str());
+        if (*code == taken_over) say("taken over by another sender");
+        if (*code == format_refused) say("the endpoint refused the format: " + state.error_message);
+        if (*code == device_gone && !wait_device_) say("endpoint: " + state.error_message);
         if (*code == device_gone && wait_device_) return code;  // said by the wait
         if (*code == connection_lost)
-            std::fprintf(stderr,
-                         link_.stuck() ? "ondelle-send: the endpoint took nothing for %lld s\n"
-                                       : "ondelle-send: connection lost\n",
-                         static_cast<long long>(audio_send_limit.count() / 1000));
+            say(link_.stuck() ? "the endpoint took nothing for " +
+                                    std::to_string(audio_send_limit.count() / 1000) + " s"
+                              : "connection lost");
         return code;
     }
 
@@ -442,7 +436,7 @@ Checked check_files(const std::vector<std::string>& files, const Json& welcome) 
         std::unique_ptr<AudioSource> source;
         std::string error;
         if (const auto refused = open_playable(path, offer, source, error)) {
-            std::fprintf(stderr, "ondelle-send: %s\n", error.c_str());
+            say(error);
             if (checked.refused == played) checked.refused = *refused;
             continue;
         }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -135,7 +136,7 @@ HRESULT WasapiSink::start_stream(IMMDevice* device, const WAVEFORMATEXTENSIBLE& 
         UINT32 aligned_frames = 0;
         result = client->GetBufferSize(&aligned_frames);
         if (SUCCEEDED(result)) {
-            const auto period = REFERENCE_TIME(aligned_frames * 10000000.0 / rate + 0.5);
+            const auto period = REFERENCE_TIME(std::llround(aligned_frames * 10000000.0 / rate));
             result = device->Activate(IID_IAudioClient, CLSCTX_ALL, nullptr, client.put_void());
             if (SUCCEEDED(result))
                 result = client->Initialize(AUDCLNT_SHAREMODE_EXCLUSIVE, exclusive_flags, period,

@@ -51,7 +51,7 @@ WindowsVolume::~WindowsVolume() {
 std::int32_t WindowsVolume::current_percent() const {
     float scalar = 1.0f;
     if (!volume_ || FAILED(volume_->GetMasterVolumeLevelScalar(&scalar))) scalar = 1.0f;
-    return std::int32_t(scalar * 100 + 0.5);
+    return std::int32_t(std::lround(scalar * 100));
 }
 
 bool WindowsVolume::muted() const {

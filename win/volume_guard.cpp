@@ -18,8 +18,8 @@ bool NewSenderVolumeGuard::holds_back(Endpoint& endpoint, std::string_view progr
     const std::int64_t since_sender = std::int64_t(GetTickCount64()) - sender_connected_ms_.load();
     if (since_sender > 2999 || mute || !(requested > current + 2 || current_muted)) return false;
     log_line(program, "volume " + std::to_string(requested) +
-                          " from a sender that just connected: kept at " +
-                          std::to_string(current) + (current_muted ? " muted" : ""));
+                          " from a sender that just connected: kept at " + std::to_string(current) +
+                          (current_muted ? " muted" : ""));
     endpoint.report_volume(current, current_muted);
     return true;
 }

@@ -20,8 +20,8 @@ class NewSenderVolumeGuard {
     // True when the request is held back: within three seconds of a sender's arrival, a
     // request that does not mute and raises the level by more than 2 or unmutes. It then
     // logs why and tells the sender the level that stays.
-    bool holds_back(Endpoint& endpoint, std::string_view program, std::int32_t requested,
-                    bool mute, std::int32_t current, bool current_muted) const;
+    bool holds_back(Endpoint& endpoint, std::string_view program, std::int32_t requested, bool mute,
+                    std::int32_t current, bool current_muted) const;
 
   private:
     // Milliseconds of GetTickCount64; long ago at first.

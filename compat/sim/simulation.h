@@ -1,5 +1,6 @@
 // The simulated machine's state that outlives any one COM object: each render device's
-// volume, exclusive use, pending injected failures and capture file.
+// volume and its callbacks, exclusive use, removal, pending injected failures and capture
+// file; each ASIO driver's files and removal; and the machine that ONDELLE_SIM describes.
 #pragma once
 
 #include <windows.h>
@@ -61,15 +62,17 @@ struct DeviceState {
     bool misaligned_done = false;
     int initialize_errors_left;
     std::size_t volume_changes_done = 0;
-    int generation_ = 0;
-    bool removed_ = false;
-    bool removal_done_ = false;
-    std::chrono::steady_clock::time_point removed_at_;
     const std::chrono::steady_clock::time_point created = std::chrono::steady_clock::now();
 
   private:
     void notify_main();
     void tell_callbacks();
+
+    // Removal, under mutex.
+    int generation_ = 0;
+    bool removed_ = false;
+    bool removal_done_ = false;
+    std::chrono::steady_clock::time_point removed_at_;
 
     std::vector<IAudioEndpointVolumeCallback*> callbacks_;  // under mutex
     bool notify_due_ = false;                               // under mutex

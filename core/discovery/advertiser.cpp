@@ -137,6 +137,7 @@ void Advertiser::run() {
     const auto list_again = [&](std::int64_t now) {
         std::vector<NetInterface> fresh = list_interfaces();
         std::vector<std::uint32_t> addresses;
+        addresses.reserve(fresh.size());
         for (const auto& net : fresh)
             addresses.push_back(net.address);
         const bool changed = fresh.size() != interfaces.size() ||
@@ -161,6 +162,7 @@ void Advertiser::run() {
     list_again(steady_now_ns());
     for (int round = 0; round < 2 && running_.load(); ++round) {
         std::vector<std::uint32_t> every;
+        every.reserve(interfaces.size());
         for (const auto& net : interfaces)
             every.push_back(net.address);
         multicast_on(every);

@@ -225,7 +225,9 @@ std::string build_response(const Records& r, std::uint16_t id, bool unicast,
     });
     append_record(out, r.instance_full, type_txt, class_in | flush, long_ttl, [&](std::string& o) {
         for (const auto& [key, value] : r.txt) {
-            std::string entry = key + "=" + value;
+            std::string entry = key;
+            entry += '=';
+            entry += value;
             if (entry.size() > 255) entry.resize(255);
             o += static_cast<char>(entry.size());
             o += entry;

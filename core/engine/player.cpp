@@ -48,8 +48,9 @@ double Endpoint::queued_ms() const {
         static_cast<std::uint64_t>(std::max(current_format.frame_bytes(), 1));
     double total = 0.0;
     queue.for_each([&](const QueueEntry& entry) {
-        if (entry.type == QueueEntry::Audio)
-            total += static_cast<double>(entry.data.size() / frame) * 1000.0 / rate;
+        if (entry.type != QueueEntry::Audio) return;
+        const std::uint64_t whole_frames = entry.data.size() / frame;
+        total += static_cast<double>(whole_frames) * 1000.0 / rate;
     });
     return total;
 }
@@ -62,13 +63,7 @@ void Endpoint::player_main() {
         } else if (stop_request || flush_request) {
             discard(lock);
         } else if (pause_request) {
-            if (sink_open && !sink_paused) {
-                sink_paused = true;
-                lock.unlock();
-                sink->pause(true);
-                lock.lock();
-            }
-            set_state(lock, "paused");
+            pause_output(lock);
             // Anything that may have changed while the lock was released is seen first.
             if (pause_request && !stop_request && !flush_request && !output_lost_request &&
                 !stopping_.load())
@@ -95,6 +90,16 @@ void Endpoint::player_main() {
             check_idle(lock);
         }
     }
+}
+
+void Endpoint::pause_output(std::unique_lock<std::mutex>& lock) {
+    if (sink_open && !sink_paused) {
+        sink_paused = true;
+        lock.unlock();
+        sink->pause(true);
+        lock.lock();
+    }
+    set_state(lock, "paused");
 }
 
 void Endpoint::discard(std::unique_lock<std::mutex>& lock) {
@@ -196,15 +201,13 @@ void Endpoint::start_stream(std::unique_lock<std::mutex>& lock, QueueEntry& entr
             art_album = entry.track.album;  // the picture was sent for this stream
             art_key = entry.track.art;
         } else if (entry.track.album != art_album || entry.track.art != art_key) {
-            art.clear();
-            ++art_version;
+            drop_art();
         }
     }
     current_track = entry.track;
     playing_stream = entry.stream;
     current_processed = entry.processed;
     current_gain = entry.gain_db;
-    current_codec = entry.format.codec;
     set_state(lock, "playing");
     if (on_meta) {
         lock.unlock();
@@ -224,13 +227,7 @@ void Endpoint::play_audio(std::unique_lock<std::mutex>& lock, QueueEntry& entry)
     while (done < frames && generation == started_generation && !output_lost_request &&
            !stopping_.load()) {
         if (pause_request) {
-            if (!sink_paused) {
-                sink_paused = true;
-                lock.unlock();
-                sink->pause(true);
-                lock.lock();
-            }
-            set_state(lock, "paused");
+            pause_output(lock);
             cond.wait(lock, [&] {
                 return !pause_request || generation != started_generation || output_lost_request ||
                        stopping_.load();

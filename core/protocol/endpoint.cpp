@@ -12,7 +12,8 @@ std::uint64_t compute_capacity(const EndpointSettings& s) {
     double peak = 0.0;
     for (const std::int32_t rate : s.rates) {
         for (const std::int32_t bits : s.bits) {
-            peak = std::max(peak, (rate * 2.0) * (bits / 8));
+            const std::int32_t sample_bytes = bits / 8;
+            peak = std::max(peak, (rate * 2.0) * sample_bytes);
         }
     }
     for (const std::int32_t rate : s.dsd_rates)

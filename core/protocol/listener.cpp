@@ -114,6 +114,7 @@ void Endpoint::accept_one(net::UniqueSocket& socket, const net::PeerAddress&,
     }
 }
 
+// NOLINTNEXTLINE(performance-unnecessary-value-param): holds the connection for the session
 void Endpoint::serve_connection(std::shared_ptr<Conn> conn) {
     try {
         run_session(*this, conn);

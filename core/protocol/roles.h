@@ -17,10 +17,6 @@ void control_session(Endpoint& endpoint, const std::shared_ptr<Conn>& conn,
 void library_session(Endpoint& endpoint, const std::shared_ptr<Conn>& conn,
                      const std::string& name);
 
-}  // namespace ondelle
-
-namespace ondelle {
-
 // Answers a library request on the connection that asked; false when type is none of them.
 // Called without the player lock; the hooks run on the calling session's thread.
 bool library_request(Endpoint& endpoint, Conn& conn, const std::string& type, const Json& message);

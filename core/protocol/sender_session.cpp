@@ -36,7 +36,11 @@ double stream_gain(const EndpointSettings& settings, const Json& start, const Fo
 class SenderSession {
   public:
     SenderSession(Endpoint& endpoint, const std::shared_ptr<Conn>& conn, const std::string& name)
-        : endpoint_(endpoint), conn_(conn), name_(name), decoding_(endpoint, *conn) {}
+        : endpoint_(endpoint),
+          conn_(conn),
+          name_(name),
+          away_(endpoint.settings.away_buffer_ms >= 1 && is_away_sender(endpoint.settings, *conn)),
+          decoding_(endpoint, *conn) {}
 
     void run() {
         take_over();
@@ -68,10 +72,8 @@ class SenderSession {
             if (endpoint_.remote && endpoint_.remote->sender_id != conn_->sender_id) {
                 displaced_remote = endpoint_.remote;
             }
-            const auto& s = endpoint_.settings;
-            const bool away = s.away_buffer_ms >= 1 && is_away_sender(s, *conn_);
             conn_->send_json(build_welcome(endpoint_, conn_->proto, conn_->burst,
-                                           flac_allowed(endpoint_, *conn_), away));
+                                           flac_allowed(endpoint_, *conn_), away_));
             // Under the lock: the displaced sender's session, which checks under it whether it
             // is still the sender, would otherwise close its connection before the notice
             // went out, and that sender would never learn why it was cut off.
@@ -250,8 +252,7 @@ class SenderSession {
     // not make it wait, so a sender that keeps sending then runs into the capacity.
     void wait_for_room(std::unique_lock<std::mutex>& lock) {
         const auto& s = endpoint_.settings;
-        const bool away = s.away_buffer_ms >= 1 && is_away_sender(s, *conn_);
-        const double limit = (away ? s.away_buffer_ms : s.buffer_ms) + 2000.0;
+        const double limit = (away_ ? s.away_buffer_ms : s.buffer_ms) + 2000.0;
         while (!endpoint_.is_stopping()) {
             if (!is_sender() || endpoint_.pause_request) return;
             if (endpoint_.queued_ms() < limit &&
@@ -283,6 +284,8 @@ class SenderSession {
     Endpoint& endpoint_;
     const std::shared_ptr<Conn>& conn_;
     const std::string& name_;
+    // A far-away sender (relayed over loopback) is given the longer buffer.
+    const bool away_;
     Message message_;
     StreamDecoding decoding_;
 };

@@ -16,7 +16,7 @@ constexpr std::int64_t highest_proto = 2;
 
 }  // namespace
 
-void run_session(Endpoint& endpoint, std::shared_ptr<Conn> conn) {
+void run_session(Endpoint& endpoint, const std::shared_ptr<Conn>& conn) {
     std::string name;
     {
         Message hello;

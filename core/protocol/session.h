@@ -9,6 +9,6 @@ namespace ondelle {
 
 class Endpoint;
 
-void run_session(Endpoint& endpoint, std::shared_ptr<Conn> conn);
+void run_session(Endpoint& endpoint, const std::shared_ptr<Conn>& conn);
 
 }  // namespace ondelle

@@ -12,8 +12,4 @@ inline std::int64_t steady_now_ns() {
         .count();
 }
 
-inline std::int64_t steady_now_ms() {
-    return steady_now_ns() / 1'000'000;
-}
-
 }  // namespace ondelle

@@ -27,7 +27,7 @@ ondelle_build_packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     g++-mingw-w64-x86-64-posix
     nlohmann-json3-dev
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev clang-tidy
     iproute2 util-linux
     python3 python3-zeroconf bind9-dnsutils
 )

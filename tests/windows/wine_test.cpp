@@ -239,7 +239,7 @@ TEST_F(UnderWine, WasapiMixPlaysEveryDepthByteExact) {
 TEST_F(UnderWine, BothProgramsAnswerHelpAndVersion) {
     for (const auto& [exe, native] : {std::pair{wasapi_exe(), std::string(ONDELLE_WASAPI_PATH)},
                                       std::pair{direct_exe(), std::string(ONDELLE_DIRECT_PATH)}}) {
-        for (const std::string& option : {"--help", "--version"}) {
+        for (const std::string option : {"--help", "--version"}) {
             auto run = start(exe, {option});
             EXPECT_EQ(run->wait_exit(30s), 0) << run->err();
             // The version's commit is read when each build is configured: compare the rest.
@@ -362,8 +362,10 @@ TEST_F(UnderWine, DirectTellsEveryEndAndPlaysShortStreamsWhole) {
         send(i % 2 ? 44100 : 48000, 1500);
     expect_ended(stream - 9);
     const int first_tiny = stream + 1;
-    for (int i = 0; i < 1000; ++i)
-        ASSERT_TRUE(send_stream(sender, ++stream, "pcm", 48000, 16, pattern(4, stream), 4));
+    for (int i = 0; i < 1000; ++i) {
+        ++stream;
+        ASSERT_TRUE(send_stream(sender, stream, "pcm", 48000, 16, pattern(4, stream), 4));
+    }
     expect_ended(first_tiny);
 
     const auto underruns = [&]() -> long {
