@@ -15,11 +15,11 @@ namespace {
 
 // Calls each(frame index, pointer to the frame in the ring) for the frames there are, at most
 // frames, run by run; returns how many.
-template <class Each>
-std::int32_t for_ring_frames(const RingFrames& from, std::size_t frame_bytes, std::int32_t frames,
-                             Each each) {
+template <std::size_t frame_bytes, class Each>
+std::int32_t for_ring_frames(const RingFrames& from, std::int32_t frames, Each each) {
+    const std::span<const std::uint8_t> runs[2] = {from.first, from.second};
     std::int32_t done = 0;
-    for (const std::span<const std::uint8_t> run : {from.first, from.second}) {
+    for (const std::span<const std::uint8_t>& run : runs) {
         const auto count = std::int32_t(
             std::min<std::size_t>(run.size() / frame_bytes, std::size_t(frames - done)));
         const std::uint8_t* p = run.data();
@@ -36,7 +36,7 @@ void pcm_loop(const RingFrames& from, std::int32_t frames, std::int32_t type, do
     const Requantiser requantise(gain, type);
     std::uint32_t state = dither;
     const std::int32_t n =
-        for_ring_frames(from, 8, frames, [&](std::int32_t i, const std::uint8_t* p) {
+        for_ring_frames<8>(from, frames, [&](std::int32_t i, const std::uint8_t* p) {
             std::int32_t l, r;
             std::memcpy(&l, p, 4);
             std::memcpy(&r, p + 4, 4);
@@ -78,6 +78,9 @@ struct PutSample {
         } else if constexpr (type.stride == 4) {
             const std::int32_t value = s >> type.shift;
             std::memcpy(out, &value, 4);
+        } else if constexpr (type.stride == 2) {
+            const auto value = std::uint16_t(std::uint32_t(s) >> type.shift);
+            std::memcpy(out, &value, 2);
         } else {
             const auto u = std::uint32_t(s);
             for (int k = 0; k < type.stride; ++k)
@@ -86,22 +89,26 @@ struct PutSample {
     }
 };
 
-// The loop for the PCM entry of the table whose id is type; false when there is none.
+// The loop for entry I of the table when its id is type; false otherwise. A function of its
+// own for each entry, so that each loop is compiled as if it were the only one.
+template <std::size_t I>
+bool fill_if_entry(const RingFrames& from, std::int32_t frames, std::int32_t type, double gain,
+                   std::uint32_t& dither, std::uint8_t* left, std::uint8_t* right) {
+    constexpr SampleType entry = sample_types[I];
+    if constexpr (entry.kind == SampleKind::dsd) {
+        return false;
+    } else {
+        if (entry.id != type) return false;
+        pcm_half<entry.stride>(from, frames, type, gain, dither, left, right, PutSample<I>{});
+        return true;
+    }
+}
+
 template <std::size_t... I>
 bool fill_by_table(std::index_sequence<I...>, const RingFrames& from, std::int32_t frames,
                    std::int32_t type, double gain, std::uint32_t& dither, std::uint8_t* left,
                    std::uint8_t* right) {
-    const auto fill_if = [&](auto put) {
-        using Put = decltype(put);
-        if constexpr (Put::type.kind == SampleKind::dsd) {
-            return false;
-        } else {
-            if (Put::type.id != type) return false;
-            pcm_half<Put::type.stride>(from, frames, type, gain, dither, left, right, put);
-            return true;
-        }
-    };
-    return (fill_if(PutSample<I>{}) || ...);
+    return (fill_if_entry<I>(from, frames, type, gain, dither, left, right) || ...);
 }
 
 // Where a size is needed for a type this does not play, 32-bit integers are taken.
@@ -132,7 +139,7 @@ void fill_dsd_half(const RingFrames& from, std::int32_t frames, bool reverse, st
     }();
     const std::uint8_t* const map = reverse ? bit_reverse.data() : same.data();
     const std::int32_t n =
-        for_ring_frames(from, 2, frames, [&](std::int32_t i, const std::uint8_t* p) {
+        for_ring_frames<2>(from, frames, [&](std::int32_t i, const std::uint8_t* p) {
             left[i] = map[p[0]];
             right[i] = map[p[1]];
         });
