@@ -3,6 +3,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "asio.h"
 #include "direct_sink.h"
@@ -20,6 +21,7 @@
 #include "win/identity.h"
 #include "win/log_line.h"
 #include "win/serve.h"
+#include "win/wait_for_output.h"
 
 namespace ondelle::direct {
 namespace {
@@ -124,14 +126,31 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
     return serve(std::move(endpoint), steps);
 }
 
+// The driver --driver names, or the one installed without --driver (said); none when there is
+// no such driver.
+std::optional<DriverEntry> pick_driver(const std::optional<std::vector<DriverEntry>>& drivers,
+                                       const Options& options) {
+    if (!drivers) return std::nullopt;
+    if (const DriverEntry* chosen = choose_driver(*drivers, options.driver)) return *chosen;
+    if (!options.driver.empty() || drivers->size() != 1) return std::nullopt;
+    log_line(program_name, "no --driver given: serving the one driver installed, \"" +
+                               drivers->front().name + "\"");
+    return drivers->front();
+}
+
 int run_program(const Options& options) {
-    const auto drivers = registered_drivers();
+    auto drivers = registered_drivers();
     if (options.list) return list_drivers(drivers, options);
-    const DriverEntry* entry = drivers ? choose_driver(*drivers, options.driver) : nullptr;
-    if (!entry && options.driver.empty() && drivers && drivers->size() == 1) {
-        entry = &drivers->front();
-        log_line(program_name,
-                 "no --driver given: serving the one driver installed, \"" + entry->name + "\"");
+    std::optional<DriverEntry> entry = pick_driver(drivers, options);
+    const std::string what = options.driver.empty() ? std::string("an ASIO driver")
+                                                    : "the ASIO driver \"" + options.driver + "\"";
+    if (!entry && options.wait) {
+        const bool found = wait_for_output(program_name, what, [&] {
+            drivers = registered_drivers();
+            entry = pick_driver(drivers, options);
+            return entry.has_value();
+        });
+        if (!found) return 0;
     }
     if (!entry) {
         log_line(program_name, "no ASIO driver \"" + options.driver + "\" (Ondelle-Direct --list)");
@@ -147,7 +166,19 @@ int run_program(const Options& options) {
         return code;
     }
     std::string error;
-    const Caps caps = asio.probe(error);
+    Caps caps = asio.probe(error);
+    if (caps.rates.empty() && options.wait) {
+        log_line(program_name, error);
+        const bool found = wait_for_output(program_name, what + " to play", [&] {
+            error.clear();
+            caps = asio.probe(error);
+            return !caps.rates.empty();
+        });
+        if (!found) {
+            asio.stop_thread();
+            return 0;
+        }
+    }
     if (caps.rates.empty()) {
         log_line(program_name, error);
         asio.stop_thread();

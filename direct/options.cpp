@@ -9,7 +9,7 @@ namespace ondelle::direct {
 const char* const usage_text =
     "usage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] [--buffer MS] "
     "[--volume fixed|software]\n"
-    "                   [--any-address] [--local] [--panel]\n";
+    "                   [--any-address] [--wait] [--local] [--panel]\n";
 
 int Options::effective_port() const {
     if (port >= 0) return port;
@@ -42,6 +42,10 @@ CommandLine command_line(Options& o) {
                       "fixed", o.volume),
         switch_option("--any-address", "take senders from any address, not only private ones",
                       o.any_address),
+        switch_option("--wait",
+                      "when the driver is not there or does not play at start, wait for it "
+                      "(looked for every 3 s)",
+                      o.wait),
         switch_option("--local",
                       "serve 127.0.0.1 only, print \"port N\", stop when standard input closes",
                       o.local),

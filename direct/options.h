@@ -20,6 +20,7 @@ struct Options {
     bool local = false;
     bool panel = false;
     bool no_output_ready = false;
+    bool wait = false;
 
     bool software_volume() const { return volume == "software"; }
     // The port and buffer once the defaults of the mode are applied.

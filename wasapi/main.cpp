@@ -22,6 +22,7 @@
 #include "win/name_match.h"
 #include "win/serve.h"
 #include "win/task_memory.h"
+#include "win/wait_for_output.h"
 #include "windows_volume.h"
 
 namespace ondelle::wasapi {
@@ -52,15 +53,11 @@ ComPtr<IMMDevice> walk_devices(IMMDeviceEnumerator* enumerator, const Options& o
     return chosen ? std::move(walked[*chosen]) : ComPtr<IMMDevice>{};
 }
 
-// The device --device names, or the default one without --device; empty (and said on
-// standard error) when there is none.
+// The device --device names, or the default one without --device; empty when there is none.
 ComPtr<IMMDevice> choose_device(IMMDeviceEnumerator* enumerator, const Options& options,
                                 ComPtr<IMMDevice> named) {
     if (!named && options.device.empty())
         enumerator->GetDefaultAudioEndpoint(eRender, eConsole, named.put());
-    if (!named)
-        log_line(program_name, "no output device \"" + options.device + "\" (" +
-                                   std::string(program_name) + " --list)");
     return named;
 }
 
@@ -171,11 +168,30 @@ int run_program(const Options& options) {
     }
     ComPtr<IMMDevice> named = walk_devices(enumerator.get(), options);
     if (options.list) return 0;
-    const ComPtr<IMMDevice> device = choose_device(enumerator.get(), options, std::move(named));
-    if (!device) return 1;
+    const auto probe = [&options](IMMDevice* device) {
+        return options.mix ? probe_shared(device) : probe_exclusive(device, options.dop);
+    };
+    ComPtr<IMMDevice> device = choose_device(enumerator.get(), options, std::move(named));
+    DeviceCaps caps;
+    if (device) caps = probe(device.get());
+    if ((!device || caps.pcm.empty()) && options.wait) {
+        const std::string what = options.device.empty()
+                                     ? std::string("the default output device")
+                                     : "the output device \"" + options.device + "\"";
+        const bool found = wait_for_output(program_name, what, [&] {
+            device =
+                choose_device(enumerator.get(), options, walk_devices(enumerator.get(), options));
+            if (device) caps = probe(device.get());
+            return device && !caps.pcm.empty();
+        });
+        if (!found) return 0;
+    }
+    if (!device) {
+        log_line(program_name, "no output device \"" + options.device + "\" (" +
+                                   std::string(program_name) + " --list)");
+        return 1;
+    }
     const std::string friendly = friendly_name(device.get());
-    const DeviceCaps caps =
-        options.mix ? probe_shared(device.get()) : probe_exclusive(device.get(), options.dop);
     std::printf("%s\n", friendly.c_str());
     print_caps(caps);
     if (caps.pcm.empty()) return 1;

@@ -13,7 +13,7 @@ constexpr int max_ms = 60000;
 const char* const usage_text =
     "usage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] [--buffer MS] "
     "[--away-buffer MS] [--away-burst MS] [--flac all|forwarded] [--local-sender ID] "
-    "[--follow-system] [--mix] [--any-address] [--log FILE] [--list]\n";
+    "[--follow-system] [--mix] [--any-address] [--wait] [--log FILE] [--list]\n";
 
 CommandLine command_line(Options& o) {
     CommandLine line;
@@ -44,6 +44,9 @@ CommandLine command_line(Options& o) {
         switch_option("--mix", "play through the Windows mixer instead of exclusive mode", o.mix),
         switch_option("--any-address", "take senders from any address, not only private ones",
                       o.any_address),
+        switch_option("--wait",
+                      "when the device is not there at start, wait for it (looked for every 3 s)",
+                      o.wait),
         text_option("--log", "FILE", "write diagnostics to FILE instead of the console", "", o.log),
         switch_option("--list", "list every render device with what it plays, and exit", o.list),
     };

@@ -21,6 +21,7 @@ struct Options {
     bool follow_system = false;
     bool mix = false;
     bool any_address = false;
+    bool wait = false;
     std::string log;
     bool list = false;
 };

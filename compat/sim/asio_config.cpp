@@ -63,6 +63,7 @@ bool read_asio_driver(const ondelle::Json& json, AsioDriverConfig& driver, std::
     driver.stall_after_ms = int(json.get("stall_after_ms").as_int(-1));
     driver.removed_after_ms = int(json.get("removed_after_ms").as_int(-1));
     driver.returns_after_ms = int(json.get("returns_after_ms").as_int(-1));
+    driver.appears_after_ms = int(json.get("appears_after_ms").as_int(-1));
     if (driver.buffer_size <= 0 || driver.dsd_buffer_size < 8 || driver.speed <= 0 ||
         driver.outputs < 0) {
         error = "buffer sizes, speed and outputs of an ASIO driver must be positive";

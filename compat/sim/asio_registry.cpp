@@ -13,8 +13,19 @@
 
 namespace compat {
 
+namespace {
+std::int64_t steady_ms() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+}  // namespace
+
 AsioDriverState::AsioDriverState(AsioDriverConfig driver_config)
-    : config(std::move(driver_config)), log_file_(config.log), capture_file_(config.capture) {}
+    : config(std::move(driver_config)),
+      log_file_(config.log),
+      capture_file_(config.capture),
+      created_ms_(steady_ms()) {}
 
 AsioDriverState::~AsioDriverState() = default;
 
@@ -28,17 +39,13 @@ bool AsioDriverState::clsid(CLSID& out) const {
     return SUCCEEDED(CLSIDFromString(ondelle::to_wide(clsid_text()).c_str(), &out));
 }
 
-namespace {
-std::int64_t steady_ms() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-}  // namespace
-
 void AsioDriverState::remove() {
     std::int64_t never = -1;
     removed_at_ms_.compare_exchange_strong(never, steady_ms());
+}
+
+bool AsioDriverState::installed() const {
+    return config.appears_after_ms < 0 || steady_ms() >= created_ms_ + config.appears_after_ms;
 }
 
 bool AsioDriverState::removed() const {
@@ -67,7 +74,7 @@ const compat::AsioDriverState* find_driver(LPCWSTR name) {
     const auto simulation = compat::current_simulation();
     const std::string wanted = ondelle::to_utf8(name);
     for (const auto& driver : simulation->asio_drivers)
-        if (driver->config.name == wanted) return driver.get();
+        if (driver->config.name == wanted && driver->installed()) return driver.get();
     return nullptr;
 }
 
@@ -87,8 +94,11 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD name_length, L
                       LPDWORD, FILETIME*) {
     if (key != asio_key || !name || !name_length) return ERROR_INVALID_HANDLE;
     const auto simulation = compat::current_simulation();
-    if (index >= simulation->asio_drivers.size()) return ERROR_NO_MORE_ITEMS;
-    const std::wstring wide = ondelle::to_wide(simulation->asio_drivers[index]->config.name);
+    std::vector<const compat::AsioDriverState*> installed;
+    for (const auto& driver : simulation->asio_drivers)
+        if (driver->installed()) installed.push_back(driver.get());
+    if (index >= installed.size()) return ERROR_NO_MORE_ITEMS;
+    const std::wstring wide = ondelle::to_wide(installed[index]->config.name);
     if (wide.size() + 1 > *name_length) return ERROR_MORE_DATA;
     std::copy(wide.c_str(), wide.c_str() + wide.size() + 1, name);
     *name_length = DWORD(wide.size());

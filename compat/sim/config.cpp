@@ -71,6 +71,7 @@ bool read_device(const ondelle::Json& json, DeviceConfig& device, std::string& e
     device.stall_after_ms = int(json.get("stall_after_ms").as_int(-1));
     device.removed_after_ms = int(json.get("removed_after_ms").as_int(-1));
     device.returns_after_ms = int(json.get("returns_after_ms").as_int(-1));
+    device.appears_after_ms = int(json.get("appears_after_ms").as_int(-1));
     for (const auto& change : json.get("volume_changes").elements) {
         device.volume_changes.push_back({int(change.get("after_ms").as_int(0)),
                                          change.get("volume").as_double(1.0),

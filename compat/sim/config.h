@@ -46,6 +46,7 @@ struct DeviceConfig {
     int stall_after_ms = -1;
     int removed_after_ms = -1;
     int returns_after_ms = -1;
+    int appears_after_ms = -1;
     std::vector<VolumeChange> volume_changes;
 };
 
@@ -79,6 +80,7 @@ struct AsioDriverConfig {
     int stall_after_ms = -1;
     int removed_after_ms = -1;
     int returns_after_ms = -1;
+    int appears_after_ms = -1;
 
     // The driver found without any configuration: it also plays DSD at six rates.
     static AsioDriverConfig machine_default();

@@ -120,6 +120,11 @@ void DeviceState::remove() {
 
 int DeviceState::generation() {
     std::lock_guard lock(mutex);
+    // Not plugged in yet: as absent as one unplugged.
+    if (config.appears_after_ms >= 0 &&
+        std::chrono::steady_clock::now() <
+            created + std::chrono::milliseconds(config.appears_after_ms))
+        return -1;
     if (removed_ && config.returns_after_ms >= 0 &&
         std::chrono::steady_clock::now() >=
             removed_at_ + std::chrono::milliseconds(config.returns_after_ms)) {

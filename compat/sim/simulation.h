@@ -103,6 +103,8 @@ struct AsioDriverState {
     // until returns_after_ms (if given) have passed.
     void remove();
     bool removed() const;
+    // Registered yet: a driver with appears_after_ms is installed that long after the start.
+    bool installed() const;
 
     const AsioDriverConfig config;
     std::atomic<bool> reset_sent{false};
@@ -111,6 +113,7 @@ struct AsioDriverState {
     AppendingFile log_file_;
     AppendingFile capture_file_;
     std::atomic<std::int64_t> removed_at_ms_{-1};  // of the steady clock; -1: never
+    const std::int64_t created_ms_;
 };
 
 struct Simulation {

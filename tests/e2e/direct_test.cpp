@@ -150,7 +150,7 @@ TEST(DirectCommandLine, UsageAndNoDriver) {
                   "Ondelle-Direct: unknown option " + arguments.back() +
                       "\nusage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] "
                       "[--buffer MS] [--volume fixed|software]\n"
-                      "                   [--any-address] [--local] [--panel]\n");
+                      "                   [--any-address] [--wait] [--local] [--panel]\n");
     }
     const std::string two = machine_json({driver_json("One", ""), driver_json("Two", "")});
     const Finished nothing = run_executable(direct, {}, two);
@@ -173,6 +173,29 @@ TEST(DirectCommandLine, TheOnlyDriverServesWithoutItsName) {
         << program.err();
     program.close_input();
     EXPECT_EQ(program.wait_exit(), 0);
+}
+
+// A DAC switched on after the start: with --wait its driver is waited for, then served; a
+// signal ends the wait with exit code 0.
+TEST(DirectCommandLine, WaitsForADriverInstalledAfterTheStart) {
+    TempDir dir;
+    Program program(dir, direct, {"--local", "--wait"},
+                    machine_json({driver_json("Late DAC", R"(,"appears_after_ms":1000)")}), true);
+    ASSERT_TRUE(program.wait_for_out("port ", 15s)) << program.err();
+    EXPECT_EQ(program.err(),
+              "Ondelle-Direct: waiting for an ASIO driver (looked for again every 3 s)\n"
+              "Ondelle-Direct: no --driver given: serving the one driver installed, "
+              "\"Late DAC\"\n"
+              "Ondelle-Direct: an ASIO driver is here\n");
+    program.close_input();
+    EXPECT_EQ(program.wait_exit(), 0);
+
+    Program waiting(dir, direct, {"--driver", "Late", "--local", "--wait"},
+                    machine_json({driver_json("Late DAC", R"(,"appears_after_ms":60000)")}), true);
+    ASSERT_TRUE(waiting.wait_for_err("waiting for the ASIO driver \"Late\"")) << waiting.err();
+    waiting.send_signal(SIGINT);
+    EXPECT_EQ(waiting.wait_exit(), 0);
+    EXPECT_EQ(waiting.out(), "");
 }
 
 struct ChoiceCase {

@@ -181,6 +181,41 @@ TEST(Start, ChoosesByNameAndListsTheMixerRateWithMix) {
                                  std::to_string(port) + "\n");
 }
 
+// A DAC switched on after the start: with --wait the device is waited for, then served; a
+// signal ends the wait with exit code 0. Without --wait the start fails as before.
+TEST(Start, WaitsForADeviceSwitchedOnAfterTheStart) {
+    if (!std::getenv("ONDELLE_PRIVATE_NET"))
+        GTEST_SKIP() << "the program advertises: run in the private test namespace";
+    TempDir dir;
+    const int port = free_port();
+    const std::string late =
+        machine(R"({"name":"Late DAC","default":true,"appears_after_ms":1000})");
+    WasapiProgram program(dir, {"--wait", "--port", std::to_string(port)}, late);
+    ASSERT_TRUE(program.wait_for_out("Ondelle endpoint", 15s)) << program.err();
+    EXPECT_EQ(program.err().rfind("ondelle-wasapi: waiting for the default output device (looked "
+                                  "for again every 3 s)\n"
+                                  "ondelle-wasapi: the default output device is here\n",
+                                  0),
+              0u)
+        << program.err();
+    EXPECT_EQ(program.out().rfind("Late DAC\n", 0), 0u) << program.out();
+    program.send_signal(SIGINT);
+    EXPECT_EQ(program.wait_exit(), 0);
+
+    const std::string never =
+        machine(R"({"name":"Late DAC","default":true,"appears_after_ms":60000})");
+    WasapiProgram waiting(dir, {"--wait", "--device", "Late", "--port", std::to_string(port)},
+                          never);
+    ASSERT_TRUE(waiting.wait_for_err("waiting for the output device \"Late\"")) << waiting.err();
+    waiting.send_signal(SIGTERM);
+    EXPECT_EQ(waiting.wait_exit(), 0);
+    EXPECT_EQ(waiting.out(), "");
+
+    const Finished without = run_wasapi({"--port", std::to_string(port)}, never);
+    EXPECT_EQ(without.code, 1);
+    EXPECT_EQ(without.err, "ondelle-wasapi: no output device \"\" (ondelle-wasapi --list)\n");
+}
+
 TEST(Start, PortInUseExitsOne) {
     if (!std::getenv("ONDELLE_PRIVATE_NET"))
         GTEST_SKIP() << "the program advertises: run in the private test namespace";

@@ -1,0 +1,15 @@
+// Waiting at start for an output that is not there yet (a DAC switched off at boot).
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace ondelle {
+
+// Says once that it waits for what, then calls found every 3 s until it returns true (said
+// too) or a console signal ends the wait (false).
+bool wait_for_output(std::string_view program, const std::string& what,
+                     const std::function<bool()>& found);
+
+}  // namespace ondelle
