@@ -21,6 +21,7 @@
 #include "win/identity.h"
 #include "win/log_line.h"
 #include "win/serve.h"
+#include "win/service_host.h"
 #include "win/wait_for_output.h"
 
 namespace ondelle::direct {
@@ -80,7 +81,7 @@ EndpointSettings make_settings(const Options& options, const std::string& driver
     return settings;
 }
 
-int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
+int serve_driver(const Options& options, Asio& asio, const Caps& caps, ServiceHost* service) {
     DirectSink sink(&asio, caps);
     auto endpoint = std::make_unique<Endpoint>(make_settings(options, asio.name(), caps), &sink);
     std::unique_ptr<SoftwareVolume> volume;
@@ -102,6 +103,7 @@ int serve_driver(const Options& options, Asio& asio, const Caps& caps) {
     ServeSteps steps;
     steps.program = program_name;
     steps.port = options.effective_port();
+    steps.service = service;
     steps.advertise = !options.local;
     if (options.local) {
         steps.banner = [](int port) { return "port " + std::to_string(port) + "\n"; };
@@ -138,18 +140,21 @@ std::optional<DriverEntry> pick_driver(const std::optional<std::vector<DriverEnt
     return drivers->front();
 }
 
-int run_program(const Options& options) {
+int run_program(const Options& options, ServiceHost* service) {
     auto drivers = registered_drivers();
     if (options.list) return list_drivers(drivers, options);
     std::optional<DriverEntry> entry = pick_driver(drivers, options);
     const std::string what = options.driver.empty() ? std::string("an ASIO driver")
                                                     : "the ASIO driver \"" + options.driver + "\"";
-    if (!entry && options.wait) {
-        const bool found = wait_for_output(program_name, what, [&] {
-            drivers = registered_drivers();
-            entry = pick_driver(drivers, options);
-            return entry.has_value();
-        });
+    if (!entry && (options.wait || service)) {
+        const bool found = wait_for_output(
+            program_name, what,
+            [&] {
+                drivers = registered_drivers();
+                entry = pick_driver(drivers, options);
+                return entry.has_value();
+            },
+            service);
         if (!found) return 0;
     }
     if (!entry) {
@@ -167,13 +172,16 @@ int run_program(const Options& options) {
     }
     std::string error;
     Caps caps = asio.probe(error);
-    if (caps.rates.empty() && options.wait) {
+    if (caps.rates.empty() && (options.wait || service)) {
         log_line(program_name, error);
-        const bool found = wait_for_output(program_name, what + " to play", [&] {
-            error.clear();
-            caps = asio.probe(error);
-            return !caps.rates.empty();
-        });
+        const bool found = wait_for_output(
+            program_name, what + " to play",
+            [&] {
+                error.clear();
+                caps = asio.probe(error);
+                return !caps.rates.empty();
+            },
+            service);
         if (!found) {
             asio.stop_thread();
             return 0;
@@ -189,7 +197,7 @@ int run_program(const Options& options) {
         std::fputs(caps_listing(caps).c_str(), stdout);
         std::fflush(stdout);
     }
-    const int code = serve_driver(options, asio, caps);
+    const int code = serve_driver(options, asio, caps, service);
     asio.stop_thread();
     return code;
 }
@@ -205,5 +213,12 @@ int main(int argc, char** argv) {
         return *code;
     SetConsoleOutputCP(CP_UTF8);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    return run_program(options);
+    if (options.service && (options.panel || options.local)) {
+        log_line(program_name, "--service takes neither --panel nor --local");
+        return 2;
+    }
+    if (options.service)
+        return run_as_service(program_name, options.service_name, options.log,
+                              [&](ServiceHost& host) { return run_program(options, &host); });
+    return run_program(options, nullptr);
 }

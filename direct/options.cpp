@@ -9,7 +9,8 @@ namespace ondelle::direct {
 const char* const usage_text =
     "usage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] [--buffer MS] "
     "[--volume fixed|software]\n"
-    "                   [--any-address] [--wait] [--local] [--panel]\n";
+    "                   [--any-address] [--wait] [--local] [--panel] [--service] "
+    "[--service-name NAME] [--log FILE]\n";
 
 int Options::effective_port() const {
     if (port >= 0) return port;
@@ -53,6 +54,13 @@ CommandLine command_line(Options& o) {
                       o.panel),
         switch_option("--no-output-ready", "never tell the driver its output is ready early",
                       o.no_output_ready),
+        switch_option("--service",
+                      "run as the Windows service that the service control manager starts; "
+                      "diagnostics go to the log, by default under %ProgramData%\\Ondelle",
+                      o.service),
+        text_option("--service-name", "NAME", "the service's name", "Ondelle-Direct",
+                    o.service_name),
+        text_option("--log", "FILE", "with --service, the log file", "", o.log),
     };
     return line;
 }

@@ -21,6 +21,9 @@ struct Options {
     bool panel = false;
     bool no_output_ready = false;
     bool wait = false;
+    std::string log;
+    bool service = false;
+    std::string service_name = "Ondelle-Direct";
 
     bool software_volume() const { return volume == "software"; }
     // The port and buffer once the defaults of the mode are applied.

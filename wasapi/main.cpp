@@ -10,7 +10,6 @@
 #include "device_probe.h"
 #include "endpoint.h"
 #include "identity.h"
-#include "log_file.h"
 #include "options.h"
 #include "program_name.h"
 #include "support/text.h"
@@ -18,9 +17,11 @@
 #include "win/com_ptr.h"
 #include "win/com_thread.h"
 #include "win/device_gone.h"
+#include "win/log_file.h"
 #include "win/log_line.h"
 #include "win/name_match.h"
 #include "win/serve.h"
+#include "win/service_host.h"
 #include "win/task_memory.h"
 #include "win/wait_for_output.h"
 #include "windows_volume.h"
@@ -113,7 +114,8 @@ std::wstring device_id(IMMDevice* device) {
 }
 
 int serve_device(const Options& options, IMMDeviceEnumerator* enumerator, IMMDevice* device,
-                 const std::string& friendly, const DeviceCaps& caps, WindowsVolume& volume) {
+                 const std::string& friendly, const DeviceCaps& caps, WindowsVolume& volume,
+                 ServiceHost* service) {
     const bool software = volume.kind() == VolumeKind::software;
     DeviceWatch watch(device, &caps);
     WasapiSink sink(watch, options.mix, software);
@@ -141,6 +143,7 @@ int serve_device(const Options& options, IMMDeviceEnumerator* enumerator, IMMDev
     ServeSteps steps;
     steps.program = program_name;
     steps.port = options.port;
+    steps.service = service;
     steps.banner = [name = endpoint->settings.name](int port) {
         return "Ondelle endpoint \"" + name + "\" on port " + std::to_string(port) + "\n";
     };
@@ -157,7 +160,7 @@ int serve_device(const Options& options, IMMDeviceEnumerator* enumerator, IMMDev
     return exit_code;
 }
 
-int run_program(const Options& options) {
+int run_program(const Options& options, ServiceHost* service) {
     initialize_com_for_thread();
     ComPtr<IMMDeviceEnumerator> enumerator;
     if (FAILED(CoCreateInstance(CLSID_MMDeviceEnumerator, nullptr, CLSCTX_ALL,
@@ -174,16 +177,19 @@ int run_program(const Options& options) {
     ComPtr<IMMDevice> device = choose_device(enumerator.get(), options, std::move(named));
     DeviceCaps caps;
     if (device) caps = probe(device.get());
-    if ((!device || caps.pcm.empty()) && options.wait) {
+    if ((!device || caps.pcm.empty()) && (options.wait || service)) {
         const std::string what = options.device.empty()
                                      ? std::string("the default output device")
                                      : "the output device \"" + options.device + "\"";
-        const bool found = wait_for_output(program_name, what, [&] {
-            device =
-                choose_device(enumerator.get(), options, walk_devices(enumerator.get(), options));
-            if (device) caps = probe(device.get());
-            return device && !caps.pcm.empty();
-        });
+        const bool found = wait_for_output(
+            program_name, what,
+            [&] {
+                device = choose_device(enumerator.get(), options,
+                                       walk_devices(enumerator.get(), options));
+                if (device) caps = probe(device.get());
+                return device && !caps.pcm.empty();
+            },
+            service);
         if (!found) return 0;
     }
     if (!device) {
@@ -197,7 +203,7 @@ int run_program(const Options& options) {
     if (caps.pcm.empty()) return 1;
     WindowsVolume volume(device.get(), options.mix, options.follow_system);
     std::printf("volume: %s\n", volume_kind_text(volume.kind()));
-    return serve_device(options, enumerator.get(), device.get(), friendly, caps, volume);
+    return serve_device(options, enumerator.get(), device.get(), friendly, caps, volume, service);
 }
 
 }  // namespace
@@ -210,7 +216,12 @@ int main(int argc, char** argv) {
     if (const auto code = answer_command_line(command_line(options), utf8_arguments(argc, argv)))
         return *code;
     SetConsoleOutputCP(CP_UTF8);
-    if (!options.log.empty()) redirect_errors_to_log(options.log, options.device, options.port);
+    if (options.service)
+        return run_as_service(program_name, options.service_name, options.log,
+                              [&](ServiceHost& host) { return run_program(options, &host); });
+    if (!options.log.empty())
+        redirect_errors_to_log(program_name, options.log,
+                               "\"" + options.device + "\" port " + std::to_string(options.port));
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    return run_program(options);
+    return run_program(options, nullptr);
 }

@@ -13,7 +13,8 @@ constexpr int max_ms = 60000;
 const char* const usage_text =
     "usage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] [--buffer MS] "
     "[--away-buffer MS] [--away-burst MS] [--flac all|forwarded] [--local-sender ID] "
-    "[--follow-system] [--mix] [--any-address] [--wait] [--log FILE] [--list]\n";
+    "[--follow-system] [--mix] [--any-address] [--wait] [--log FILE] [--list] "
+    "[--service] [--service-name NAME]\n";
 
 CommandLine command_line(Options& o) {
     CommandLine line;
@@ -49,6 +50,12 @@ CommandLine command_line(Options& o) {
                       o.wait),
         text_option("--log", "FILE", "write diagnostics to FILE instead of the console", "", o.log),
         switch_option("--list", "list every render device with what it plays, and exit", o.list),
+        switch_option("--service",
+                      "run as the Windows service that the service control manager starts; "
+                      "diagnostics go to the log, by default under %ProgramData%\\Ondelle",
+                      o.service),
+        text_option("--service-name", "NAME", "the service's name", "ondelle-wasapi",
+                    o.service_name),
     };
     return line;
 }

@@ -24,6 +24,8 @@ struct Options {
     bool wait = false;
     std::string log;
     bool list = false;
+    bool service = false;
+    std::string service_name = "ondelle-wasapi";
 };
 
 extern const char* const usage_text;

@@ -8,6 +8,7 @@
 #include "endpoint.h"
 #include "support/console_signal.h"
 #include "win/log_line.h"
+#include "win/service_host.h"
 
 namespace ondelle {
 namespace {
@@ -43,7 +44,12 @@ int serve(std::unique_ptr<Endpoint> endpoint, const ServeSteps& steps) {
             std::fflush(stdout);
         }
         if (steps.serving) steps.serving(*endpoint);
+        if (steps.service) {
+            steps.service->on_stop([endpoint = endpoint.get()] { endpoint->stop(); });
+            steps.service->report_running();
+        }
         endpoint->run();
+        if (steps.service) steps.service->on_stop(nullptr);
         if (steps.stopped) steps.stopped();
         advertiser.reset();
     }

@@ -10,6 +10,7 @@
 namespace ondelle {
 
 class Endpoint;
+class ServiceHost;
 
 struct ServeSteps {
     std::string_view program;  // the prefix of its log lines
@@ -22,6 +23,9 @@ struct ServeSteps {
     // Called on every way out, before the advertisement and the endpoint go: once serving
     // has ended, or when the port could not be had. May be empty.
     std::function<void()> stopped;
+    // Running as a service: it is said to be running once the endpoint listens and is
+    // advertised, and its stop request stops the endpoint as a console signal does.
+    ServiceHost* service = nullptr;
 };
 
 // Serves with a built endpoint whose hooks are installed, and destroys it. The exit code:

@@ -117,6 +117,9 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
 using __time64_t = std::int64_t;
 FILE* _wfopen(const wchar_t* path, const wchar_t* mode);
 FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream);
+int _wremove(const wchar_t* path);
+int _wrename(const wchar_t* from, const wchar_t* to);
+#define MAX_PATH 260
 __time64_t _time64(__time64_t* out);
 char* _ctime64(const __time64_t* time);
 
@@ -208,6 +211,56 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD name_length, L
 LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDWORD type,
                      PVOID data, LPDWORD data_bytes);
 LSTATUS RegCloseKey(HKEY key);
+
+// The last error of the calling thread.
+DWORD GetLastError();
+void SetLastError(DWORD error);
+#define NO_ERROR 0L
+#define ERROR_CALL_NOT_IMPLEMENTED 120L
+#define ERROR_SERVICE_SPECIFIC_ERROR 1066L
+#define ERROR_FAILED_SERVICE_CONTROLLER_CONNECT 1063L
+
+// A service's side of the service control manager: the dispatcher, the control handler and
+// the status it reports.
+#define SERVICE_WIN32_OWN_PROCESS 0x00000010
+#define SERVICE_STOPPED 0x00000001
+#define SERVICE_START_PENDING 0x00000002
+#define SERVICE_STOP_PENDING 0x00000003
+#define SERVICE_RUNNING 0x00000004
+#define SERVICE_ACCEPT_STOP 0x00000001
+#define SERVICE_ACCEPT_SHUTDOWN 0x00000004
+#define SERVICE_ACCEPT_PRESHUTDOWN 0x00000100
+#define SERVICE_CONTROL_STOP 0x00000001
+#define SERVICE_CONTROL_INTERROGATE 0x00000004
+#define SERVICE_CONTROL_SHUTDOWN 0x00000005
+#define SERVICE_CONTROL_PRESHUTDOWN 0x0000000F
+struct SERVICE_STATUS {
+    DWORD dwServiceType;
+    DWORD dwCurrentState;
+    DWORD dwControlsAccepted;
+    DWORD dwWin32ExitCode;
+    DWORD dwServiceSpecificExitCode;
+    DWORD dwCheckPoint;
+    DWORD dwWaitHint;
+};
+struct SERVICE_STATUS_HANDLE__;
+using SERVICE_STATUS_HANDLE = SERVICE_STATUS_HANDLE__*;
+using LPSERVICE_MAIN_FUNCTIONW = void (*)(DWORD argc, LPWSTR* argv);
+struct SERVICE_TABLE_ENTRYW {
+    LPWSTR lpServiceName;
+    LPSERVICE_MAIN_FUNCTIONW lpServiceProc;
+};
+using LPHANDLER_FUNCTION_EX = DWORD (*)(DWORD control, DWORD event_type, LPVOID event_data,
+                                        LPVOID context);
+BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
+SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerExW(LPCWSTR name, LPHANDLER_FUNCTION_EX handler,
+                                                    LPVOID context);
+BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
+
+// The environment and folders.
+DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);
+BOOL CreateDirectoryW(LPCWSTR path, void* security);
+#define ERROR_ALREADY_EXISTS 183L
 
 // COM.
 #define COINIT_MULTITHREADED 0x0

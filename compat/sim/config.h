@@ -92,6 +92,9 @@ struct SimulationConfig {
     std::vector<DeviceConfig> render_devices{DeviceConfig{}};
     bool asio_key = true;
     std::vector<AsioDriverConfig> asio_drivers{AsioDriverConfig::machine_default()};
+    // The program runs as a service: the statuses it reports are written to this file, and a
+    // file of the same name with ".stop" added asks it to stop. Empty: no service manager.
+    std::string service_control;
 };
 
 // A number, or a "0x..." text.

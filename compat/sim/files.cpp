@@ -34,6 +34,15 @@ FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream) {
     return std::freopen(ondelle::to_utf8(path).c_str(), ondelle::to_utf8(mode).c_str(), stream);
 }
 
+int _wremove(const wchar_t* path) {
+    return path ? std::remove(ondelle::to_utf8(path).c_str()) : -1;
+}
+
+int _wrename(const wchar_t* from, const wchar_t* to) {
+    return from && to ? std::rename(ondelle::to_utf8(from).c_str(), ondelle::to_utf8(to).c_str())
+                      : -1;
+}
+
 namespace {
 // Standard input is the only file the programs read through a handle.
 const HANDLE standard_input = reinterpret_cast<HANDLE>(std::uintptr_t(0x10));

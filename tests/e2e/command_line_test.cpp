@@ -36,7 +36,8 @@ TEST(CommandLines, OndelleWasapi) {
         "usage: ondelle-wasapi [--device NAME] [--name S] [--port N] "
         "[--dop] [--buffer MS] [--away-buffer MS] [--away-burst MS] "
         "[--flac all|forwarded] [--local-sender ID] [--follow-system] "
-        "[--mix] [--any-address] [--wait] [--log FILE] [--list]";
+        "[--mix] [--any-address] [--wait] [--log FILE] [--list] [--service] "
+        "[--service-name NAME]";
     const std::string port = "ondelle-wasapi: --port needs a number from 0 to 65535";
     const std::string buffer = "ondelle-wasapi: --buffer needs a number from 0 to 60000";
     expect_cases(

@@ -150,7 +150,8 @@ TEST(DirectCommandLine, UsageAndNoDriver) {
                   "Ondelle-Direct: unknown option " + arguments.back() +
                       "\nusage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] "
                       "[--buffer MS] [--volume fixed|software]\n"
-                      "                   [--any-address] [--wait] [--local] [--panel]\n");
+                      "                   [--any-address] [--wait] [--local] [--panel] "
+                      "[--service] [--service-name NAME] [--log FILE]\n");
     }
     const std::string two = machine_json({driver_json("One", ""), driver_json("Two", "")});
     const Finished nothing = run_executable(direct, {}, two);
