@@ -22,6 +22,7 @@
 #include "win/log_line.h"
 #include "win/serve.h"
 #include "win/service_host.h"
+#include "win/service_install.h"
 #include "win/wait_for_output.h"
 
 namespace ondelle::direct {
@@ -146,7 +147,7 @@ int run_program(const Options& options, ServiceHost* service) {
     std::optional<DriverEntry> entry = pick_driver(drivers, options);
     const std::string what = options.driver.empty() ? std::string("an ASIO driver")
                                                     : "the ASIO driver \"" + options.driver + "\"";
-    if (!entry && (options.wait || service)) {
+    if (!entry && (options.wait || service) && !options.install_service) {
         const bool found = wait_for_output(
             program_name, what,
             [&] {
@@ -172,7 +173,7 @@ int run_program(const Options& options, ServiceHost* service) {
     }
     std::string error;
     Caps caps = asio.probe(error);
-    if (caps.rates.empty() && (options.wait || service)) {
+    if (caps.rates.empty() && (options.wait || service) && !options.install_service) {
         log_line(program_name, error);
         const bool found = wait_for_output(
             program_name, what + " to play",
@@ -192,6 +193,19 @@ int run_program(const Options& options, ServiceHost* service) {
         asio.stop_thread();
         return 1;
     }
+    if (options.install_service) {
+        asio.stop_thread();
+        ServiceInstall install;
+        install.name = options.service_name;
+        install.display_name =
+            "Ondelle endpoint (ASIO): " + make_settings(options, asio.name(), caps).name;
+        install.description =
+            "Plays what Ondelle senders on the network stream to it, bit-perfect, through the "
+            "ASIO driver " +
+            asio.name() + ".";
+        install.arguments = service_arguments(options.given);
+        return install_service(program_name, install, options.force);
+    }
     if (!options.local) {
         std::puts(asio.name().c_str());
         std::fputs(caps_listing(caps).c_str(), stdout);
@@ -209,14 +223,17 @@ int main(int argc, char** argv) {
     using namespace ondelle;
     using namespace ondelle::direct;
     Options options;
-    if (const auto code = answer_command_line(command_line(options), utf8_arguments(argc, argv)))
-        return *code;
+    options.given = utf8_arguments(argc, argv);
+    if (const auto code = answer_command_line(command_line(options), options.given)) return *code;
     SetConsoleOutputCP(CP_UTF8);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    if (options.service && (options.panel || options.local)) {
-        log_line(program_name, "--service takes neither --panel nor --local");
+    if ((options.service || options.install_service) &&
+        (options.panel || options.local || options.list)) {
+        log_line(program_name, std::string(options.service ? "--service" : "--install-service") +
+                                   " takes neither --list, --panel nor --local");
         return 2;
     }
+    if (options.uninstall_service) return uninstall_service(program_name, options.service_name);
     if (options.service)
         return run_as_service(program_name, options.service_name, options.log,
                               [&](ServiceHost& host) { return run_program(options, &host); });

@@ -10,7 +10,9 @@ const char* const usage_text =
     "usage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] [--buffer MS] "
     "[--volume fixed|software]\n"
     "                   [--any-address] [--wait] [--local] [--panel] [--service] "
-    "[--service-name NAME] [--log FILE]\n";
+    "[--service-name NAME] [--log FILE]\n"
+    "       Ondelle-Direct --install-service [--force] --driver NAME [OPTION]... | "
+    "--uninstall-service [--service-name NAME]\n";
 
 int Options::effective_port() const {
     if (port >= 0) return port;
@@ -61,6 +63,12 @@ CommandLine command_line(Options& o) {
         text_option("--service-name", "NAME", "the service's name", "Ondelle-Direct",
                     o.service_name),
         text_option("--log", "FILE", "with --service, the log file", "", o.log),
+        switch_option("--install-service",
+                      "install a service that starts at boot and serves with the options given "
+                      "(from an administrator console)",
+                      o.install_service),
+        switch_option("--force", "with --install-service, replace a service of that name", o.force),
+        switch_option("--uninstall-service", "stop and remove the service", o.uninstall_service),
     };
     return line;
 }

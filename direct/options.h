@@ -24,6 +24,10 @@ struct Options {
     std::string log;
     bool service = false;
     std::string service_name = "Ondelle-Direct";
+    bool install_service = false;
+    bool uninstall_service = false;
+    bool force = false;
+    std::vector<std::string> given;  // the whole command line, for the service's own
 
     bool software_volume() const { return volume == "software"; }
     // The port and buffer once the defaults of the mode are applied.

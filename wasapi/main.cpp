@@ -22,6 +22,7 @@
 #include "win/name_match.h"
 #include "win/serve.h"
 #include "win/service_host.h"
+#include "win/service_install.h"
 #include "win/task_memory.h"
 #include "win/wait_for_output.h"
 #include "windows_volume.h"
@@ -177,7 +178,7 @@ int run_program(const Options& options, ServiceHost* service) {
     ComPtr<IMMDevice> device = choose_device(enumerator.get(), options, std::move(named));
     DeviceCaps caps;
     if (device) caps = probe(device.get());
-    if ((!device || caps.pcm.empty()) && (options.wait || service)) {
+    if ((!device || caps.pcm.empty()) && (options.wait || service) && !options.install_service) {
         const std::string what = options.device.empty()
                                      ? std::string("the default output device")
                                      : "the output device \"" + options.device + "\"";
@@ -202,6 +203,18 @@ int run_program(const Options& options, ServiceHost* service) {
     print_caps(caps);
     if (caps.pcm.empty()) return 1;
     WindowsVolume volume(device.get(), options.mix, options.follow_system);
+    if (options.install_service) {
+        ServiceInstall install;
+        install.name = options.service_name;
+        install.display_name =
+            "Ondelle endpoint (WASAPI): " + make_settings(options, friendly, caps, volume).name;
+        install.description =
+            "Plays what Ondelle senders on the network stream to it, bit-perfect, on " + friendly +
+            ".";
+        install.dependencies = {"Audiosrv"};
+        install.arguments = service_arguments(options.given);
+        return install_service(program_name, install, options.force);
+    }
     std::printf("volume: %s\n", volume_kind_text(volume.kind()));
     return serve_device(options, enumerator.get(), device.get(), friendly, caps, volume, service);
 }
@@ -213,9 +226,14 @@ int main(int argc, char** argv) {
     using namespace ondelle;
     using namespace ondelle::wasapi;
     Options options;
-    if (const auto code = answer_command_line(command_line(options), utf8_arguments(argc, argv)))
-        return *code;
+    options.given = utf8_arguments(argc, argv);
+    if (const auto code = answer_command_line(command_line(options), options.given)) return *code;
     SetConsoleOutputCP(CP_UTF8);
+    if (options.install_service && options.list) {
+        log_line(program_name, "--install-service does not take --list");
+        return 2;
+    }
+    if (options.uninstall_service) return uninstall_service(program_name, options.service_name);
     if (options.service)
         return run_as_service(program_name, options.service_name, options.log,
                               [&](ServiceHost& host) { return run_program(options, &host); });

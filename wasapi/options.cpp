@@ -14,7 +14,9 @@ const char* const usage_text =
     "usage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] [--buffer MS] "
     "[--away-buffer MS] [--away-burst MS] [--flac all|forwarded] [--local-sender ID] "
     "[--follow-system] [--mix] [--any-address] [--wait] [--log FILE] [--list] "
-    "[--service] [--service-name NAME]\n";
+    "[--service] [--service-name NAME]\n"
+    "       ondelle-wasapi --install-service [--force] [OPTION]... | --uninstall-service "
+    "[--service-name NAME]\n";
 
 CommandLine command_line(Options& o) {
     CommandLine line;
@@ -56,6 +58,12 @@ CommandLine command_line(Options& o) {
                       o.service),
         text_option("--service-name", "NAME", "the service's name", "ondelle-wasapi",
                     o.service_name),
+        switch_option("--install-service",
+                      "install a service that starts at boot and serves with the options given "
+                      "(from an administrator console)",
+                      o.install_service),
+        switch_option("--force", "with --install-service, replace a service of that name", o.force),
+        switch_option("--uninstall-service", "stop and remove the service", o.uninstall_service),
     };
     return line;
 }

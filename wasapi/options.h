@@ -26,6 +26,10 @@ struct Options {
     bool list = false;
     bool service = false;
     std::string service_name = "ondelle-wasapi";
+    bool install_service = false;
+    bool uninstall_service = false;
+    bool force = false;
+    std::vector<std::string> given;  // the whole command line, for the service's own
 };
 
 extern const char* const usage_text;

@@ -211,6 +211,15 @@ LSTATUS RegEnumKeyExW(HKEY key, DWORD index, LPWSTR name, LPDWORD name_length, L
 LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDWORD type,
                      PVOID data, LPDWORD data_bytes);
 LSTATUS RegCloseKey(HKEY key);
+#define KEY_WRITE 0x20006
+#define REG_OPTION_NON_VOLATILE 0
+#define REG_EXPAND_SZ 2
+#define REG_DWORD 4
+LSTATUS RegCreateKeyExW(HKEY key, LPCWSTR sub_key, DWORD reserved, LPWSTR class_name, DWORD options,
+                        REGSAM access, void* security, PHKEY result, LPDWORD disposition);
+LSTATUS RegSetValueExW(HKEY key, LPCWSTR value, DWORD reserved, DWORD type, const BYTE* data,
+                       DWORD bytes);
+LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR sub_key);
 
 // The last error of the calling thread.
 DWORD GetLastError();
@@ -256,6 +265,48 @@ BOOL StartServiceCtrlDispatcherW(const SERVICE_TABLE_ENTRYW* table);
 SERVICE_STATUS_HANDLE RegisterServiceCtrlHandlerExW(LPCWSTR name, LPHANDLER_FUNCTION_EX handler,
                                                     LPVOID context);
 BOOL SetServiceStatus(SERVICE_STATUS_HANDLE handle, SERVICE_STATUS* status);
+
+// The service control manager as an installer sees it.
+struct SC_HANDLE__;
+using SC_HANDLE = SC_HANDLE__*;
+#define SC_MANAGER_ALL_ACCESS 0xF003F
+#define SERVICE_ALL_ACCESS 0xF01FF
+#define SERVICE_AUTO_START 0x00000002
+#define SERVICE_ERROR_NORMAL 0x00000001
+#define SERVICE_CONFIG_DESCRIPTION 1
+#define SERVICE_CONFIG_FAILURE_ACTIONS 2
+#define ERROR_ACCESS_DENIED 5L
+#define ERROR_SERVICE_DOES_NOT_EXIST 1060L
+#define ERROR_SERVICE_NOT_ACTIVE 1062L
+#define ERROR_SERVICE_EXISTS 1073L
+#define ERROR_SERVICE_MARKED_FOR_DELETE 1072L
+struct SERVICE_DESCRIPTIONW {
+    LPWSTR lpDescription;
+};
+enum SC_ACTION_TYPE { SC_ACTION_NONE = 0, SC_ACTION_RESTART = 1 };
+struct SC_ACTION {
+    SC_ACTION_TYPE Type;
+    DWORD Delay;
+};
+struct SERVICE_FAILURE_ACTIONSW {
+    DWORD dwResetPeriod;
+    LPWSTR lpRebootMsg;
+    LPWSTR lpCommand;
+    DWORD cActions;
+    SC_ACTION* lpsaActions;
+};
+SC_HANDLE OpenSCManagerW(LPCWSTR machine, LPCWSTR database, DWORD access);
+SC_HANDLE CreateServiceW(SC_HANDLE manager, LPCWSTR name, LPCWSTR display_name, DWORD access,
+                         DWORD service_type, DWORD start_type, DWORD error_control,
+                         LPCWSTR binary_path, LPCWSTR load_order_group, LPDWORD tag,
+                         LPCWSTR dependencies, LPCWSTR account, LPCWSTR password);
+SC_HANDLE OpenServiceW(SC_HANDLE manager, LPCWSTR name, DWORD access);
+BOOL ChangeServiceConfig2W(SC_HANDLE service, DWORD level, LPVOID info);
+BOOL ControlService(SC_HANDLE service, DWORD control, SERVICE_STATUS* status);
+BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
+BOOL DeleteService(SC_HANDLE service);
+BOOL CloseServiceHandle(SC_HANDLE handle);
+DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
 
 // The environment and folders.
 DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);

@@ -125,5 +125,6 @@ LSTATUS RegGetValueW(HKEY key, LPCWSTR sub_key, LPCWSTR value, DWORD flags, LPDW
 }
 
 LSTATUS RegCloseKey(HKEY key) {
-    return key == asio_key || key == HKEY_LOCAL_MACHINE ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+    // The ASIO key, or one of the event log's keys that an installer opened.
+    return key ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }

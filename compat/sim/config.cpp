@@ -112,6 +112,8 @@ bool load_simulation_config(const std::string& path, SimulationConfig& config, s
     }
     config.asio_key = json.get("asio_key").as_bool(true);
     config.service_control = json.get("service_control").as_string("");
+    config.service_manager = json.get("service_manager").as_string("");
+    config.elevated = json.get("elevated").as_bool(true);
     if (const auto* drivers = json.find("asio_drivers")) {
         config.asio_drivers.clear();
         for (const auto& entry : drivers->elements) {

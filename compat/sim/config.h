@@ -95,6 +95,10 @@ struct SimulationConfig {
     // The program runs as a service: the statuses it reports are written to this file, and a
     // file of the same name with ".stop" added asks it to stop. Empty: no service manager.
     std::string service_control;
+    // The services installed and the event log's sources, kept in this JSON file from one
+    // run to the next. Empty: no service manager to install into.
+    std::string service_manager;
+    bool elevated = true;  // false: installing is refused, as without administrator rights
 };
 
 // A number, or a "0x..." text.

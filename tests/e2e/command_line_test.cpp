@@ -64,7 +64,9 @@ TEST(CommandLines, OndelleWasapi) {
     EXPECT_EQ(version.code, 0);
     EXPECT_EQ(version.out.rfind("ondelle-wasapi 0.", 0), 0u) << version.out;
     const Finished bad = run_executable(wasapi, {"--bogus"});
-    EXPECT_EQ(bad.err, "ondelle-wasapi: unknown option --bogus\n" + usage + "\n");
+    EXPECT_EQ(bad.err, "ondelle-wasapi: unknown option --bogus\n" + usage +
+                           "\n       ondelle-wasapi --install-service [--force] [OPTION]... | "
+                           "--uninstall-service [--service-name NAME]\n");
     EXPECT_EQ(bad.out, "");
 }
 

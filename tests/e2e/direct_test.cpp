@@ -151,7 +151,9 @@ TEST(DirectCommandLine, UsageAndNoDriver) {
                       "\nusage: Ondelle-Direct --list | --driver NAME [--name S] [--port N] "
                       "[--buffer MS] [--volume fixed|software]\n"
                       "                   [--any-address] [--wait] [--local] [--panel] "
-                      "[--service] [--service-name NAME] [--log FILE]\n");
+                      "[--service] [--service-name NAME] [--log FILE]\n"
+                      "       Ondelle-Direct --install-service [--force] --driver NAME "
+                      "[OPTION]... | --uninstall-service [--service-name NAME]\n");
     }
     const std::string two = machine_json({driver_json("One", ""), driver_json("Two", "")});
     const Finished nothing = run_executable(direct, {}, two);
