@@ -238,8 +238,8 @@ int main(int argc, char** argv) {
         return run_as_service(program_name, options.service_name, options.log,
                               [&](ServiceHost& host) { return run_program(options, &host); });
     if (!options.log.empty())
-        redirect_errors_to_log(program_name, options.log,
-                               "\"" + options.device + "\" port " + std::to_string(options.port));
+        log_to_file(program_name, options.log,
+                    "\"" + options.device + "\" port " + std::to_string(options.port));
     std::setvbuf(stderr, nullptr, _IONBF, 0);
     return run_program(options, nullptr);
 }

@@ -1,4 +1,4 @@
-// Standard error redirected to a log file with a limit on its size.
+// The log lines in a file with a limit on its size.
 #include "win/log_file.h"
 
 #include <windows.h>
@@ -13,8 +13,8 @@
 
 namespace ondelle {
 
-bool redirect_errors_to_log(std::string_view program, const std::string& path,
-                            const std::string& serving, LogFileLimit limit) {
+bool log_to_file(std::string_view program, const std::string& path, const std::string& serving,
+                 LogFileLimit limit) {
     const std::wstring wide_path = to_wide(path);
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     bool too_large = false;
@@ -28,22 +28,18 @@ bool redirect_errors_to_log(std::string_view program, const std::string& path,
         _wremove(old_path.c_str());
         too_large = _wrename(wide_path.c_str(), old_path.c_str()) != 0;
     }
-    const wchar_t* const mode = too_large ? L"w" : L"a";
-    // Tried first on a stream of its own: a failed reopen would leave no standard error to
-    // say so on.
-    FILE* const trial = _wfopen(wide_path.c_str(), mode);
-    if (!trial) {
+    FILE* const file = _wfopen(wide_path.c_str(), too_large ? L"w" : L"a");
+    if (!file) {
         log_line(program, "cannot write the log to " + path + ": " + std::strerror(errno));
         return false;
     }
-    std::fclose(trial);
-    if (!_wfreopen(wide_path.c_str(), mode, stderr)) return false;
+    std::setvbuf(file, nullptr, _IONBF, 0);  // every line is in the file once it is logged
     __time64_t now = 0;
     _time64(&now);
     const char* when = _ctime64(&now);
-    std::fprintf(stderr, "\n=== %.*s %s started %s", int(program.size()), program.data(),
+    std::fprintf(file, "\n=== %.*s %s started %s", int(program.size()), program.data(),
                  serving.c_str(), when ? when : "\n");
-    stamp_log_lines();
+    log_lines_to(file);
     return true;
 }
 

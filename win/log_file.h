@@ -1,4 +1,4 @@
-// Standard error sent to a log file, for a program that runs without a console to read: every
+// The log lines in a file, for a program that runs without a console to read: every
 // line stamped with the local time, after a header naming the program, what it serves and
 // when it started.
 #pragma once
@@ -16,10 +16,10 @@ struct LogFileLimit {
     bool keep_old = false;
 };
 
-// Sends standard error to path. A file that cannot be written is said on standard error,
-// which then stays where it was; false then.
-bool redirect_errors_to_log(std::string_view program, const std::string& path,
-                            const std::string& serving, LogFileLimit limit = {});
+// Sends the program's log lines to path. A file that cannot be written is said on standard
+// error, where the lines then stay; false then.
+bool log_to_file(std::string_view program, const std::string& path, const std::string& serving,
+                 LogFileLimit limit = {});
 
 // Where a service keeps its log: "%ProgramData%\Ondelle\<service name>.log", the folder made
 // when it is not there.

@@ -5,23 +5,28 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
+#include <string>
 
 namespace ondelle {
 namespace {
 
-// Standard error is the process's own; so is whether its lines are stamped.
-std::atomic<bool> stamped{false};
+// Where the process's lines go, stamped, when not to standard error; and its last line.
+std::atomic<std::FILE*> log_file{nullptr};
+std::mutex last_mutex;
+std::string last;  // under last_mutex
 
 }  // namespace
 
-void stamp_log_lines() {
-    stamped.store(true);
+void log_lines_to(std::FILE* file) {
+    log_file.store(file);
 }
 
 void log_line(std::string_view program, const std::string& line) {
     std::string whole;
     whole.reserve(program.size() + line.size() + 28);
-    if (stamped.load()) {
+    std::FILE* const file = log_file.load();
+    if (file) {
         SYSTEMTIME now{};
         GetLocalTime(&now);
         char stamp[48];
@@ -32,7 +37,14 @@ void log_line(std::string_view program, const std::string& line) {
         whole.append(stamp);
     }
     whole.append(program).append(": ").append(line).push_back('\n');
-    std::fwrite(whole.data(), 1, whole.size(), stderr);
+    std::fwrite(whole.data(), 1, whole.size(), file ? file : stderr);
+    std::lock_guard lock(last_mutex);
+    last = line;
+}
+
+std::string last_log_line() {
+    std::lock_guard lock(last_mutex);
+    return last;
 }
 
 }  // namespace ondelle

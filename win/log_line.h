@@ -2,6 +2,7 @@
 // local time in front when standard error is a log file to be read later.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -12,7 +13,11 @@ namespace ondelle {
 void log_line(std::string_view program, const std::string& line);
 
 // From now on every line starts with the local date and time to the millisecond
-// ("2026-12-11 09:41:07.250 "). Call before any thread logs.
-void stamp_log_lines();
+// ("2026-12-11 09:41:07.250 ") and goes to file (kept open for good) instead of standard
+// error: a service has no standard error to reopen. Call before any thread logs.
+void log_lines_to(std::FILE* file);
+
+// The last line logged, without its prefix: what a service that failed says was the reason.
+std::string last_log_line();
 
 }  // namespace ondelle

@@ -47,6 +47,7 @@ int serve(std::unique_ptr<Endpoint> endpoint, const ServeSteps& steps) {
         if (steps.service) {
             steps.service->on_stop([endpoint = endpoint.get()] { endpoint->stop(); });
             steps.service->report_running();
+            log_line(steps.program, "serving on port " + std::to_string(endpoint->local_port()));
         }
         endpoint->run();
         if (steps.service) steps.service->on_stop(nullptr);

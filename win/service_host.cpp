@@ -23,6 +23,17 @@ struct Started {
 Started* started_service = nullptr;
 
 constexpr DWORD start_wait_hint_ms = 30000;
+
+// One event in the Windows event log, under the service's own source.
+void report_event(const std::string& source, bool is_error, const std::string& text) {
+    const HANDLE event_log = RegisterEventSourceW(nullptr, to_wide(source).c_str());
+    if (!event_log) return;
+    const std::wstring wide = to_wide(text);
+    LPCWSTR strings[] = {wide.c_str()};
+    ReportEventW(event_log, is_error ? EVENTLOG_ERROR_TYPE : EVENTLOG_INFORMATION_TYPE, 0,
+                 is_error ? 1 : 0, nullptr, 1, 0, strings, nullptr);
+    DeregisterEventSource(event_log);
+}
 constexpr DWORD stop_wait_hint_ms = 30000;
 
 }  // namespace
@@ -140,12 +151,27 @@ int run_as_service(std::string_view program, const std::string& name, const std:
     const int code = ServiceHost::run(
         to_wide(name),
         [&](ServiceHost& host) {
-            // A service has no console: what it says goes to its log from the start.
-            redirect_errors_to_log(program, log_path.empty() ? service_log_path(name) : log_path,
-                                   "service \"" + name + "\"",
-                                   LogFileLimit{10 * 1000 * 1000, true});
-            std::setvbuf(stderr, nullptr, _IONBF, 0);
-            return run(host);
+            // A service has no console: what it says goes to its log from the start, and what
+            // it would print goes nowhere rather than to streams that were never opened.
+            _wfreopen(L"NUL", L"w", stdout);
+            _wfreopen(L"NUL", L"w", stderr);
+            const std::string log = log_path.empty() ? service_log_path(name) : log_path;
+            log_to_file(program, log, "service \"" + name + "\"",
+                        LogFileLimit{10 * 1000 * 1000, true});
+            log_line(program, "the service started");
+            report_event(name, false, "started; its log is " + log);
+            const int exit_code = run(host);
+            if (exit_code == 0) {
+                log_line(program, "the service stopped");
+                report_event(name, false, "stopped");
+            } else {
+                const std::string reason = last_log_line();
+                log_line(program,
+                         "the service stopped with exit code " + std::to_string(exit_code));
+                report_event(name, true,
+                             "stopped with exit code " + std::to_string(exit_code) + ": " + reason);
+            }
+            return exit_code;
         },
         error);
     if (code >= 0) return code;

@@ -116,6 +116,7 @@ BOOL GetFileAttributesExW(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID inf
 // The runtime library's wide and 64-bit time calls.
 using __time64_t = std::int64_t;
 FILE* _wfopen(const wchar_t* path, const wchar_t* mode);
+// "NUL" is the null device.
 FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream);
 int _wremove(const wchar_t* path);
 int _wrename(const wchar_t* from, const wchar_t* to);
@@ -307,6 +308,14 @@ BOOL QueryServiceStatus(SC_HANDLE service, SERVICE_STATUS* status);
 BOOL DeleteService(SC_HANDLE service);
 BOOL CloseServiceHandle(SC_HANDLE handle);
 DWORD GetModuleFileNameW(HMODULE module, LPWSTR path, DWORD size);
+
+// The event log.
+#define EVENTLOG_ERROR_TYPE 0x0001
+#define EVENTLOG_INFORMATION_TYPE 0x0004
+HANDLE RegisterEventSourceW(LPCWSTR server, LPCWSTR source);
+BOOL ReportEventW(HANDLE event_log, WORD type, WORD category, DWORD event_id, void* user_sid,
+                  WORD string_count, DWORD data_size, LPCWSTR* strings, LPVOID data);
+BOOL DeregisterEventSource(HANDLE event_log);
 
 // The environment and folders.
 DWORD GetEnvironmentVariableW(LPCWSTR name, LPWSTR buffer, DWORD size);

@@ -114,6 +114,7 @@ bool load_simulation_config(const std::string& path, SimulationConfig& config, s
     config.service_control = json.get("service_control").as_string("");
     config.service_manager = json.get("service_manager").as_string("");
     config.elevated = json.get("elevated").as_bool(true);
+    config.event_log = json.get("event_log").as_string("");
     if (const auto* drivers = json.find("asio_drivers")) {
         config.asio_drivers.clear();
         for (const auto& entry : drivers->elements) {

@@ -99,6 +99,8 @@ struct SimulationConfig {
     // run to the next. Empty: no service manager to install into.
     std::string service_manager;
     bool elevated = true;  // false: installing is refused, as without administrator rights
+    // The event log: each event reported is appended to this file as a line. Empty: none.
+    std::string event_log;
 };
 
 // A number, or a "0x..." text.

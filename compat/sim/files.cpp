@@ -31,7 +31,8 @@ FILE* _wfopen(const wchar_t* path, const wchar_t* mode) {
 
 FILE* _wfreopen(const wchar_t* path, const wchar_t* mode, FILE* stream) {
     if (!path || !mode) return nullptr;
-    return std::freopen(ondelle::to_utf8(path).c_str(), ondelle::to_utf8(mode).c_str(), stream);
+    const std::string file = std::wstring(path) == L"NUL" ? "/dev/null" : ondelle::to_utf8(path);
+    return std::freopen(file.c_str(), ondelle::to_utf8(mode).c_str(), stream);
 }
 
 int _wremove(const wchar_t* path) {

@@ -260,3 +260,27 @@ LSTATUS RegDeleteKeyW(HKEY key, LPCWSTR sub_key) {
     save_state(state);
     return ERROR_SUCCESS;
 }
+
+HANDLE RegisterEventSourceW(LPCWSTR, LPCWSTR source) {
+    if (!source) return nullptr;
+    return new std::string(text_of(source));  // NOLINT: a C handle
+}
+
+BOOL ReportEventW(HANDLE event_log, WORD type, WORD, DWORD, void*, WORD string_count, DWORD,
+                  LPCWSTR* strings, LPVOID) {
+    if (!event_log) return FALSE;
+    const std::string file = compat::current_simulation()->config.event_log;
+    if (file.empty()) return TRUE;
+    std::string line = *static_cast<std::string*>(event_log) +
+                       (type == EVENTLOG_ERROR_TYPE ? " error:" : " information:");
+    for (WORD k = 0; k < string_count; ++k)
+        line += " " + text_of(strings[k]);
+    std::lock_guard lock(state_mutex);
+    std::ofstream(file, std::ios::app) << line << "\n";
+    return TRUE;
+}
+
+BOOL DeregisterEventSource(HANDLE event_log) {
+    delete static_cast<std::string*>(event_log);  // NOLINT: a C handle
+    return TRUE;
+}

@@ -33,12 +33,14 @@ class AsService : public testing::TestWithParam<Kind> {
         control = dir.path("service.status");
         capture = dir.path("capture.raw");
         log = dir.path("service.log");
+        events = dir.path("events.txt");
     }
 
     // The program started as the service control manager starts it, on an output that plays
     // 16-bit samples as they come; extra goes into the output's description.
     std::unique_ptr<Program> start(int port, const std::string& extra = "") {
-        const std::string common = R"("service_control":")" + control + R"(",)";
+        const std::string common =
+            R"("service_control":")" + control + R"(","event_log":")" + events + R"(",)";
         if (GetParam().direct)
             return std::make_unique<Program>(
                 dir, ONDELLE_DIRECT_PATH,
@@ -68,10 +70,16 @@ class AsService : public testing::TestWithParam<Kind> {
 
     void ask_to_stop() const { write_file(control + ".stop", ""); }
 
+    // The service's default name, which is also its event source.
+    static std::string service_name() {
+        return GetParam().direct ? "Ondelle-Direct" : "ondelle-wasapi";
+    }
+
     TempDir dir;
     std::string control;
     std::string capture;
     std::string log;
+    std::string events;
 };
 
 TEST_P(AsService, RunsOnlyOnceListeningPlaysAndStopsInOrder) {
@@ -95,6 +103,8 @@ TEST_P(AsService, RunsOnlyOnceListeningPlaysAndStopsInOrder) {
               std::string::npos)
         << text;
     EXPECT_NE(text.find("sender: One"), std::string::npos) << text;
+    EXPECT_EQ(read_file(events), service_name() + " information: started; its log is " + log +
+                                     "\n" + service_name() + " information: stopped\n");
 }
 
 TEST_P(AsService, AFailedStartStopsWithItsCodeAndSaysWhy) {
@@ -109,6 +119,11 @@ TEST_P(AsService, AFailedStartStopsWithItsCodeAndSaysWhy) {
     EXPECT_EQ(statuses(), "START_PENDING\nSTOPPED 1066 1\n");
     EXPECT_NE(read_file(log).find("port " + std::to_string(port) + ": "), std::string::npos)
         << read_file(log);
+    // The reason is in the event log too.
+    EXPECT_NE(read_file(events).find(service_name() + " error: stopped with exit code 1: port " +
+                                     std::to_string(port) + ": "),
+              std::string::npos)
+        << read_file(events);
     control = first_control;
     ask_to_stop();
     EXPECT_EQ(first->wait_exit(15s), 0);

@@ -36,16 +36,28 @@ const CLSID driver_clsid = {
 std::atomic<long> objects{0};
 std::atomic<bool> reset_sent{false};  // once per process, as a real device would
 
+// A setting from the environment, or else from HKLM\SOFTWARE\Ondelle Test Driver: a service
+// runs with the system's environment, not the test's.
+std::string setting(const char* name) {
+    if (const char* value = std::getenv(name); value && *value) return value;
+    char text[1024] = {};
+    DWORD bytes = sizeof text;
+    if (RegGetValueA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ondelle Test Driver", name, RRF_RT_REG_SZ,
+                     nullptr, text, &bytes) != ERROR_SUCCESS)
+        return {};
+    return text;
+}
+
 int environment_number(const char* name, int fallback) {
-    const char* value = std::getenv(name);
-    return value && *value ? std::atoi(value) : fallback;
+    const std::string value = setting(name);
+    return value.empty() ? fallback : std::atoi(value.c_str());
 }
 
 std::string capture_path() {
-    const char* value = std::getenv("ONDELLE_TEST_ASIO_CAPTURE");
-    if (!value || !*value) return {};
+    const std::string value = setting("ONDELLE_TEST_ASIO_CAPTURE");
+    if (value.empty()) return {};
     // A Unix path: Wine's Z: drive is the Unix root.
-    return value[0] == '/' ? std::string("Z:") + value : std::string(value);
+    return value[0] == '/' ? "Z:" + value : value;
 }
 
 int sample_bytes(ASIOSampleType type) {

@@ -406,5 +406,84 @@ TEST_F(UnderWine, DirectAdvertisesAndEndsOnSigint) {
     EXPECT_EQ(program->wait_exit(20s), 0) << program->err();
 }
 
+// What "sc query NAME" says of the service's state ("RUNNING", "STOPPED", ...), or "" when
+// it has none.
+std::string service_state(const TempDir& dir, const std::string& name) {
+    Program query(dir, wine, {"sc", "query", name});
+    query.wait_exit(30s);
+    const std::string out = without_cr(query.out());
+    for (const char* state : {"START_PENDING", "STOP_PENDING", "RUNNING", "STOPPED"})
+        if (out.find(state) != std::string::npos) return state;
+    return "";
+}
+
+bool wait_for_service_state(const TempDir& dir, const std::string& name, const std::string& state,
+                            std::chrono::seconds timeout = 30s) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (service_state(dir, name) == state) return true;
+        std::this_thread::sleep_for(200ms);
+    }
+    return false;
+}
+
+// Ondelle-Direct installed as a service by itself, started and stopped by sc, playing
+// byte-exact into the test driver in between, and removed again. The service manager
+// starts the service with its own environment: the Wine server is started afresh here so
+// that it has the test's (the driver's capture file). Wine ends its services once no other
+// program runs in the prefix, so a console waits on its input meanwhile.
+TEST_F(UnderWine, DirectRunsAsAServiceThatScStartsAndStops) {
+    ::setenv("ONDELLE_TEST_ASIO_TYPE", "16", 1);  // 16-bit samples: the capture is the wire audio
+    Program(dir, "/usr/lib/wine/wineserver", {"-k"}).wait_exit(10s);
+    Program(dir, "/usr/lib/wine/wineserver", {"-w"}).wait_exit(10s);
+    auto keeper = start("cmd", {}, true);
+    // The service does not see the test's environment: the driver reads these instead.
+    const std::string settings = "HKLM\\SOFTWARE\\Ondelle Test Driver";
+    struct Settings {
+        const TempDir& dir;
+        const std::string& key;
+        ~Settings() { run_wine(dir, {"reg", "delete", key, "/f"}); }
+    } remove_settings{dir, settings};
+    for (const auto& [value, data] : {std::pair{"ONDELLE_TEST_ASIO_TYPE", std::string("16")},
+                                      std::pair{"ONDELLE_TEST_ASIO_CAPTURE", dir.path("asio.raw")}})
+        ASSERT_EQ(
+            run_wine(dir, {"reg", "add", settings, "/v", value, "/t", "REG_SZ", "/d", data, "/f"}),
+            0);
+    const std::string name = "Ondelle Test Service";
+    const int port = free_port();
+    auto install = start(direct_exe(), {"--install-service", "--driver", "Ondelle Test", "--port",
+                                        std::to_string(port), "--service-name", name, "--log",
+                                        windows_path(dir.path("service.log"))});
+    ASSERT_EQ(install->wait_exit(60s), 0) << install->err() << install->out();
+    EXPECT_NE(without_cr(install->out()).find("service \"" + name + "\" installed: \""),
+              std::string::npos)
+        << install->out();
+
+    ASSERT_EQ(run_wine(dir, {"sc", "start", name}), 0);
+    ASSERT_TRUE(wait_for_service_state(dir, name, "RUNNING")) << read_file(dir.path("service.log"));
+    EXPECT_NE(endpoints_found("Ondelle Test DAC").find("Ondelle Test DAC"), std::string::npos);
+    {
+        Peer sender = Peer::hello(port, hello);
+        ASSERT_TRUE(sender.connected()) << read_file(dir.path("service.log"));
+        const std::string wire = pattern(44100 * 4 / 2, 11);
+        play(sender, 1, "pcm", 44100, 16, wire, 4);
+        expect_played_alone(read_file(dir.path("asio.raw")), wire);
+    }
+
+    EXPECT_EQ(run_wine(dir, {"sc", "stop", name}), 0);
+    EXPECT_TRUE(wait_for_service_state(dir, name, "STOPPED")) << read_file(dir.path("service.log"));
+    Program query(dir, wine, {"sc", "query", name});
+    query.wait_exit(30s);
+    EXPECT_NE(without_cr(query.out()).find("WIN32_EXIT_CODE    : 0"), std::string::npos)
+        << query.out();
+
+    auto uninstall = start(direct_exe(), {"--uninstall-service", "--service-name", name});
+    EXPECT_EQ(uninstall->wait_exit(60s), 0) << uninstall->err();
+    EXPECT_EQ(service_state(dir, name), "");
+    EXPECT_NE(read_file(dir.path("service.log")).find("sender: Wine test"), std::string::npos);
+    keeper->close_input();
+    keeper->wait_exit(30s);
+}
+
 }  // namespace
 }  // namespace ondelle::test
