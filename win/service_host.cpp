@@ -131,13 +131,13 @@ void ServiceHost::request_stop() {
 }
 
 void ServiceHost::on_stop(std::function<void()> stop) {
-    bool requested = false;
+    std::function<void()> now;  // a request came already: it stops at once
     {
         std::lock_guard lock(mutex_);
-        stop_ = stop;
-        requested = stop_requested_;
+        if (stop_requested_) now = stop;
+        stop_ = std::move(stop);
     }
-    if (requested && stop) stop();
+    if (now) now();
 }
 
 bool ServiceHost::stop_requested() {
