@@ -147,7 +147,7 @@ int run_program(const Options& options, ServiceHost* service) {
     std::optional<DriverEntry> entry = pick_driver(drivers, options);
     const std::string what = options.driver.empty() ? std::string("an ASIO driver")
                                                     : "the ASIO driver \"" + options.driver + "\"";
-    if (!entry && (options.wait || service) && !options.install_service) {
+    if (!entry && (options.wait || service) && !options.service.install) {
         const bool found = wait_for_output(
             program_name, what,
             [&] {
@@ -173,7 +173,7 @@ int run_program(const Options& options, ServiceHost* service) {
     }
     std::string error;
     Caps caps = asio.probe(error);
-    if (caps.rates.empty() && (options.wait || service) && !options.install_service) {
+    if (caps.rates.empty() && (options.wait || service) && !options.service.install) {
         log_line(program_name, error);
         const bool found = wait_for_output(
             program_name, what + " to play",
@@ -193,18 +193,19 @@ int run_program(const Options& options, ServiceHost* service) {
         asio.stop_thread();
         return 1;
     }
-    if (options.install_service) {
+    if (options.service.install) {
         asio.stop_thread();
         ServiceInstall install;
-        install.name = options.service_name;
+        install.name = options.service.name;
         install.display_name =
             "Ondelle endpoint (ASIO): " + make_settings(options, asio.name(), caps).name;
         install.description =
             "Plays what Ondelle senders on the network stream to it, bit-perfect, through the "
             "ASIO driver " +
             asio.name() + ".";
-        install.arguments = service_arguments(options.given);
-        return install_service(program_name, install, options.force);
+        install.arguments = service_arguments(options.service.given);
+        install.port = options.effective_port();
+        return install_service(program_name, install, options.service.force);
     }
     if (!options.local) {
         std::puts(asio.name().c_str());
@@ -223,19 +224,21 @@ int main(int argc, char** argv) {
     using namespace ondelle;
     using namespace ondelle::direct;
     Options options;
-    options.given = utf8_arguments(argc, argv);
-    if (const auto code = answer_command_line(command_line(options), options.given)) return *code;
+    options.service.given = utf8_arguments(argc, argv);
+    if (const auto code = answer_command_line(command_line(options), options.service.given))
+        return *code;
     SetConsoleOutputCP(CP_UTF8);
     std::setvbuf(stderr, nullptr, _IONBF, 0);
-    if ((options.service || options.install_service) &&
+    if ((options.service.run || options.service.install) &&
         (options.panel || options.local || options.list)) {
-        log_line(program_name, std::string(options.service ? "--service" : "--install-service") +
-                                   " takes neither --list, --panel nor --local");
+        log_line(program_name,
+                 std::string(options.service.run ? "--service" : "--install-service") +
+                     " takes neither --list, --panel nor --local");
         return 2;
     }
-    if (options.uninstall_service) return uninstall_service(program_name, options.service_name);
-    if (options.service)
-        return run_as_service(program_name, options.service_name, options.log,
+    if (options.service.uninstall) return uninstall_service(program_name, options.service.name);
+    if (options.service.run)
+        return run_as_service(program_name, options.service.name, options.log,
                               [&](ServiceHost& host) { return run_program(options, &host); });
     return run_program(options, nullptr);
 }

@@ -56,20 +56,10 @@ CommandLine command_line(Options& o) {
                       o.panel),
         switch_option("--no-output-ready", "never tell the driver its output is ready early",
                       o.no_output_ready),
-        switch_option("--service",
-                      "run as the Windows service that the service control manager starts; "
-                      "diagnostics go to the log, by default under %ProgramData%\\Ondelle",
-                      o.service),
-        text_option("--service-name", "NAME", "the service's name", "Ondelle-Direct",
-                    o.service_name),
         text_option("--log", "FILE", "with --service, the log file", "", o.log),
-        switch_option("--install-service",
-                      "install a service that starts at boot and serves with the options given "
-                      "(from an administrator console)",
-                      o.install_service),
-        switch_option("--force", "with --install-service, replace a service of that name", o.force),
-        switch_option("--uninstall-service", "stop and remove the service", o.uninstall_service),
     };
+    for (OptionSpec& spec : service_option_specs(o.service, std::string(program_name)))
+        line.options.push_back(std::move(spec));
     return line;
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/command_line.h"
+#include "win/service_options.h"
 
 namespace ondelle::direct {
 
@@ -22,12 +23,7 @@ struct Options {
     bool no_output_ready = false;
     bool wait = false;
     std::string log;
-    bool service = false;
-    std::string service_name = "Ondelle-Direct";
-    bool install_service = false;
-    bool uninstall_service = false;
-    bool force = false;
-    std::vector<std::string> given;  // the whole command line, for the service's own
+    ServiceOptions service;
 
     bool software_volume() const { return volume == "software"; }
     // The port and buffer once the defaults of the mode are applied.

@@ -178,7 +178,7 @@ int run_program(const Options& options, ServiceHost* service) {
     ComPtr<IMMDevice> device = choose_device(enumerator.get(), options, std::move(named));
     DeviceCaps caps;
     if (device) caps = probe(device.get());
-    if ((!device || caps.pcm.empty()) && (options.wait || service) && !options.install_service) {
+    if ((!device || caps.pcm.empty()) && (options.wait || service) && !options.service.install) {
         const std::string what = options.device.empty()
                                      ? std::string("the default output device")
                                      : "the output device \"" + options.device + "\"";
@@ -203,17 +203,18 @@ int run_program(const Options& options, ServiceHost* service) {
     print_caps(caps);
     if (caps.pcm.empty()) return 1;
     WindowsVolume volume(device.get(), options.mix, options.follow_system);
-    if (options.install_service) {
+    if (options.service.install) {
         ServiceInstall install;
-        install.name = options.service_name;
+        install.name = options.service.name;
         install.display_name =
             "Ondelle endpoint (WASAPI): " + make_settings(options, friendly, caps, volume).name;
         install.description =
             "Plays what Ondelle senders on the network stream to it, bit-perfect, on " + friendly +
             ".";
         install.dependencies = {"Audiosrv"};
-        install.arguments = service_arguments(options.given);
-        return install_service(program_name, install, options.force);
+        install.port = options.port;
+        install.arguments = service_arguments(options.service.given);
+        return install_service(program_name, install, options.service.force);
     }
     std::printf("volume: %s\n", volume_kind_text(volume.kind()));
     return serve_device(options, enumerator.get(), device.get(), friendly, caps, volume, service);
@@ -226,16 +227,17 @@ int main(int argc, char** argv) {
     using namespace ondelle;
     using namespace ondelle::wasapi;
     Options options;
-    options.given = utf8_arguments(argc, argv);
-    if (const auto code = answer_command_line(command_line(options), options.given)) return *code;
+    options.service.given = utf8_arguments(argc, argv);
+    if (const auto code = answer_command_line(command_line(options), options.service.given))
+        return *code;
     SetConsoleOutputCP(CP_UTF8);
-    if (options.install_service && options.list) {
+    if (options.service.install && options.list) {
         log_line(program_name, "--install-service does not take --list");
         return 2;
     }
-    if (options.uninstall_service) return uninstall_service(program_name, options.service_name);
-    if (options.service)
-        return run_as_service(program_name, options.service_name, options.log,
+    if (options.service.uninstall) return uninstall_service(program_name, options.service.name);
+    if (options.service.run)
+        return run_as_service(program_name, options.service.name, options.log,
                               [&](ServiceHost& host) { return run_program(options, &host); });
     if (!options.log.empty())
         log_to_file(program_name, options.log,

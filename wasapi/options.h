@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "support/command_line.h"
+#include "win/service_options.h"
 
 namespace ondelle::wasapi {
 
@@ -24,12 +25,7 @@ struct Options {
     bool wait = false;
     std::string log;
     bool list = false;
-    bool service = false;
-    std::string service_name = "ondelle-wasapi";
-    bool install_service = false;
-    bool uninstall_service = false;
-    bool force = false;
-    std::vector<std::string> given;  // the whole command line, for the service's own
+    ServiceOptions service;
 };
 
 extern const char* const usage_text;

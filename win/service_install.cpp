@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "support/text.h"
+#include "win/firewall.h"
 #include "win/log_line.h"
 #include "win/service_command_line.h"
 
@@ -160,6 +161,17 @@ int install_service(std::string_view program, const ServiceInstall& install, boo
         install.dependencies.empty() ? "" : ", after ",
         install.dependencies.empty() ? "" : install.dependencies.front().c_str());
     std::printf("event log source \"%s\" registered\n", install.name.c_str());
+    std::string firewall_error;
+    if (add_firewall_rules(install.name, executable, install.port, firewall_error))
+        std::printf(
+            "firewall: senders on private networks of this subnet may reach TCP port %d "
+            "and multicast DNS (UDP 5353)\n",
+            install.port);
+    else
+        std::printf(
+            "firewall rules not added (%s): allow TCP port %d and UDP 5353 to this "
+            "program yourself\n",
+            firewall_error.c_str(), install.port);
     std::printf("start it now with: sc start \"%s\"\n", install.name.c_str());
     return 0;
 }
@@ -186,6 +198,7 @@ int uninstall_service(std::string_view program, const std::string& name) {
     std::printf("service \"%s\" deleted\n", name.c_str());
     if (RegDeleteKeyW(HKEY_LOCAL_MACHINE, event_source_key(name).c_str()) == ERROR_SUCCESS)
         std::printf("event log source \"%s\" removed\n", name.c_str());
+    if (remove_firewall_rules(name)) std::printf("firewall rules removed\n");
     return 0;
 }
 

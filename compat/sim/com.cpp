@@ -37,6 +37,7 @@ namespace compat {
 HRESULT create_enumerator(void** object);
 // True when clsid is a simulated ASIO driver's; result is then what creating it gave.
 bool create_asio_driver(REFCLSID clsid, REFIID riid, void** object, HRESULT& result);
+bool create_firewall_object(REFCLSID clsid, REFIID riid, void** object, HRESULT& result);
 }  // namespace compat
 
 HRESULT CoInitializeEx(LPVOID, DWORD) {
@@ -49,6 +50,8 @@ HRESULT CoCreateInstance(REFCLSID clsid, IUnknown* outer, DWORD, REFIID riid, LP
     *object = nullptr;
     if (outer) return E_NOINTERFACE;
     if (HRESULT result = S_OK; compat::create_asio_driver(clsid, riid, object, result))
+        return result;
+    if (HRESULT result = S_OK; compat::create_firewall_object(clsid, riid, object, result))
         return result;
     if (!(clsid == CLSID_MMDeviceEnumerator)) return REGDB_E_CLASSNOTREG;
     if (!(riid == IID_IMMDeviceEnumerator)) return E_NOINTERFACE;

@@ -1,7 +1,8 @@
-// The service control manager and the registry as an installer sees them: services created,
-// configured, queried and deleted, and the event log's sources, all kept in one JSON file
-// (the simulation's "service_manager") so that a later run, or a test, finds them. A
-// simulated service is never running: stopping one says so.
+// The service control manager, the registry and the firewall as an installer sees them:
+// services created, configured, queried and deleted, the event log's sources and the
+// firewall's rules, all kept in one JSON file (the simulation's "service_manager") so that a
+// later run, or a test, finds them. A simulated service is never running: stopping one says
+// so.
 #include <windows.h>
 
 #include <unistd.h>
@@ -13,6 +14,10 @@
 #include <sstream>
 #include <string>
 
+#include <netfw.h>
+#include <oleauto.h>
+
+#include "com_object.h"
 #include "json.h"
 #include "simulation.h"
 #include "support/text.h"
@@ -48,6 +53,7 @@ ondelle::Json load_state() {
     if (!ondelle::parse_json(text.str(), state) || !state.is_object()) state = ondelle::Json();
     if (!state.get("services").is_object()) state.set("services", empty_object());
     if (!state.get("event_sources").is_object()) state.set("event_sources", empty_object());
+    if (!state.get("firewall_rules").is_object()) state.set("firewall_rules", empty_object());
     return state;
 }
 
@@ -284,3 +290,120 @@ BOOL DeregisterEventSource(HANDLE event_log) {
     delete static_cast<std::string*>(event_log);  // NOLINT: a C handle
     return TRUE;
 }
+
+BSTR SysAllocString(const wchar_t* text) {
+    if (!text) return nullptr;
+    const std::size_t length = std::wcslen(text);
+    auto* copy = static_cast<wchar_t*>(std::malloc((length + 1) * sizeof(wchar_t)));
+    if (copy) std::copy(text, text + length + 1, copy);
+    return copy;
+}
+
+void SysFreeString(BSTR text) {
+    std::free(text);
+}
+
+namespace compat {
+namespace {
+
+// {E2B3C97F-6AE1-41AC-817A-F6F92166D7DD} and {2C5BC43E-3369-4C33-AB0C-BE9469677AF4}, with
+// their interfaces {98325047-C671-4174-8D81-DEFCD3F03186} and
+// {AF230D27-BABA-4E42-ACED-F524F22CFCE2}.
+const CLSID policy_class = {
+    0xe2b3c97f, 0x6ae1, 0x41ac, {0x81, 0x7a, 0xf6, 0xf9, 0x21, 0x66, 0xd7, 0xdd}};
+const IID policy_interface = {
+    0x98325047, 0xc671, 0x4174, {0x8d, 0x81, 0xde, 0xfc, 0xd3, 0xf0, 0x31, 0x86}};
+const CLSID rule_class = {
+    0x2c5bc43e, 0x3369, 0x4c33, {0xab, 0x0c, 0xbe, 0x94, 0x69, 0x67, 0x7a, 0xf4}};
+const IID rule_interface = {
+    0xaf230d27, 0xbaba, 0x4e42, {0xac, 0xed, 0xf5, 0x24, 0xf2, 0x2c, 0xfc, 0xe2}};
+
+// A rule being made: what it says, as the manager's file keeps it.
+class SimRule final : public ComObject<INetFwRule> {
+  public:
+    HRESULT put_Name(BSTR name) override { return text("name", name); }
+    HRESULT put_Description(BSTR text_) override { return text("description", text_); }
+    HRESULT put_ApplicationName(BSTR path) override { return text("application", path); }
+    HRESULT put_Protocol(LONG protocol) override { return number("protocol", protocol); }
+    HRESULT put_LocalPorts(BSTR ports) override { return text("local_ports", ports); }
+    HRESULT put_RemoteAddresses(BSTR addresses) override {
+        return text("remote_addresses", addresses);
+    }
+    HRESULT put_Direction(NET_FW_RULE_DIRECTION direction) override {
+        return number("direction", direction);
+    }
+    HRESULT put_Enabled(VARIANT_BOOL enabled) override {
+        fields_.set("enabled", ondelle::Json(enabled == VARIANT_TRUE));
+        return S_OK;
+    }
+    HRESULT put_Grouping(BSTR grouping) override { return text("grouping", grouping); }
+    HRESULT put_Profiles(LONG profiles) override { return number("profiles", profiles); }
+    HRESULT put_Action(NET_FW_ACTION action) override { return number("action", action); }
+
+    const ondelle::Json& fields() const { return fields_; }
+
+  private:
+    HRESULT text(const char* key, BSTR value) {
+        fields_.set(key, ondelle::Json(text_of(value)));
+        return S_OK;
+    }
+    HRESULT number(const char* key, std::int64_t value) {
+        fields_.set(key, ondelle::Json(value));
+        return S_OK;
+    }
+
+    ondelle::Json fields_ = empty_object();
+};
+
+class SimRules final : public ComObject<INetFwRules> {
+  public:
+    HRESULT Add(INetFwRule* rule) override {
+        if (!rule) return E_POINTER;
+        const ondelle::Json& fields = static_cast<SimRule*>(rule)->fields();
+        std::lock_guard lock(state_mutex);
+        ondelle::Json state = load_state();
+        state.find("firewall_rules")
+            ->members.emplace_back(fields.get("name").as_string(""), fields);
+        save_state(state);
+        return S_OK;
+    }
+    HRESULT Remove(BSTR name) override {
+        std::lock_guard lock(state_mutex);
+        ondelle::Json state = load_state();
+        const std::string wanted = text_of(name);
+        std::erase_if(state.find("firewall_rules")->members,
+                      [&](const auto& member) { return member.first == wanted; });
+        save_state(state);
+        return S_OK;  // as Windows says for a rule that is not there
+    }
+};
+
+class SimPolicy final : public ComObject<INetFwPolicy2> {
+  public:
+    HRESULT get_Rules(INetFwRules** rules) override {
+        if (!rules) return E_POINTER;
+        const auto& config = current_simulation()->config;
+        if (config.service_manager.empty() || !config.elevated) return E_ACCESSDENIED;
+        return hand_out(ComObject<INetFwRules>::create<SimRules>(),
+                        reinterpret_cast<void**>(rules));
+    }
+};
+
+}  // namespace
+
+bool create_firewall_object(REFCLSID clsid, REFIID riid, void** object, HRESULT& result) {
+    if (clsid == policy_class) {
+        result = riid == policy_interface
+                     ? hand_out(ComObject<INetFwPolicy2>::create<SimPolicy>(), object)
+                     : E_NOINTERFACE;
+        return true;
+    }
+    if (clsid == rule_class) {
+        result = riid == rule_interface ? hand_out(ComObject<INetFwRule>::create<SimRule>(), object)
+                                        : E_NOINTERFACE;
+        return true;
+    }
+    return false;
+}
+
+}  // namespace compat

@@ -56,7 +56,11 @@ TEST_F(ServiceInstall, WritesTheWholeConfigurationAndRemovesItAgain) {
                   "\nit starts at boot as NT AUTHORITY\\LocalService, after "
                   "Audiosrv, and again 5 s after a failure (twice a day)\n"
                   "event log source \"" +
-                  name + "\" registered\nstart it now with: sc start \"" + name + "\"\n");
+                  name +
+                  "\" registered\nfirewall: senders on private networks of this subnet may "
+                  "reach TCP port 4725 and multicast DNS (UDP 5353)\nstart it now with: sc "
+                  "start \"" +
+                  name + "\"\n");
     const Json service = state().get("services").get(name);
     EXPECT_EQ(service.get("display_name").as_string(""),
               "Ondelle endpoint (WASAPI): Wohnzimmer K\xc3\xbc"
@@ -74,12 +78,25 @@ TEST_F(ServiceInstall, WritesTheWholeConfigurationAndRemovesItAgain) {
     EXPECT_EQ(source.get("EventMessageFile").as_string(""), exe);
     EXPECT_EQ(source.get("TypesSupported").as_int(0), 7);
 
+    // Inbound, private networks only, from the local subnet, for this executable alone.
+    const auto rule = [&](const std::string& what, int protocol, const std::string& ports) {
+        return "\"" + name + " (" + what + ")\":{\"name\":\"" + name + " (" + what +
+               ")\",\"description\":\"Lets Ondelle senders on this network reach the endpoint " +
+               name + ".\",\"application\":\"" + exe +
+               "\",\"protocol\":" + std::to_string(protocol) + ",\"local_ports\":\"" + ports +
+               "\",\"remote_addresses\":\"LocalSubnet\",\"direction\":1,\"profiles\":2,"
+               "\"action\":1,\"grouping\":\"Ondelle\",\"enabled\":true}";
+    };
+    EXPECT_EQ(dump_json(state().get("firewall_rules")),
+              "{" + rule("endpoint", 6, "4725") + "," + rule("discovery", 17, "5353") + "}");
+
     const Finished removed = run_executable(
         ONDELLE_WASAPI_PATH, {"--uninstall-service", "--service-name", name}, machine());
     EXPECT_EQ(removed.code, 0) << removed.err;
     EXPECT_EQ(removed.out, "service \"" + name + "\" stopped\nservice \"" + name +
-                               "\" deleted\nevent log source \"" + name + "\" removed\n");
-    EXPECT_EQ(dump_json(state()), R"({"services":{},"event_sources":{}})");
+                               "\" deleted\nevent log source \"" + name +
+                               "\" removed\nfirewall rules removed\n");
+    EXPECT_EQ(dump_json(state()), R"({"services":{},"event_sources":{},"firewall_rules":{}})");
     const Finished again = run_executable(
         ONDELLE_WASAPI_PATH, {"--uninstall-service", "--service-name", name}, machine());
     EXPECT_EQ(again.code, 1);
