@@ -39,7 +39,7 @@ bool log_to_file(std::string_view program, const std::string& path, const std::s
     const char* when = _ctime64(&now);
     std::fprintf(file, "\n=== %.*s %s started %s", int(program.size()), program.data(),
                  serving.c_str(), when ? when : "\n");
-    log_lines_to(file);
+    log_lines_to(file, wide_path, limit.keep_old ? limit.bytes : 0);
     return true;
 }
 

@@ -10,7 +10,8 @@
 namespace ondelle {
 
 // How big the file may grow: past the limit it is started afresh at the next start, or, with
-// keep_old, moved aside to "<path>.1" (replacing the one before) and started afresh.
+// keep_old, moved aside to "<path>.1" (replacing the one before) and started afresh, at the
+// start and while the program runs.
 struct LogFileLimit {
     std::uint64_t bytes = 1048576;
     bool keep_old = false;

@@ -153,6 +153,32 @@ TEST_P(AsService, WaitsRunningForAnOutputThatAppearsLater) {
     EXPECT_EQ(statuses(), "START_PENDING\nRUNNING accepts 261\nSTOP_PENDING\nSTOPPED 0 0\n");
 }
 
+// Past 10 MB the log is moved aside to "<log>.1", at the start or as soon as a line takes it
+// over while the service runs; the newest lines are always in the log itself.
+TEST_P(AsService, MovesItsLogAsidePastTenMegabytes) {
+    constexpr std::size_t limit = 10 * 1000 * 1000;
+    for (const std::size_t before : {limit + 1, limit - 40}) {
+        SCOPED_TRACE(before);
+        const std::string old_log = log + ".1";
+        std::filesystem::remove(old_log);
+        write_file(log, std::string(before, 'x'));
+        write_file(control, "");
+        std::filesystem::remove(control + ".stop");
+        const int port = free_port();
+        auto program = start(port);
+        ASSERT_TRUE(wait_for_status("RUNNING accepts 261")) << statuses();
+        ask_to_stop();
+        EXPECT_EQ(program->wait_exit(15s), 0);
+        const std::string moved = read_file(old_log);
+        const std::string now = read_file(log);
+        ASSERT_GE(moved.size(), before);
+        EXPECT_EQ(moved.substr(0, before), std::string(before, 'x'));
+        EXPECT_LT(now.size(), 1000u) << now;
+        EXPECT_NE(now.find("serving on port " + std::to_string(port)), std::string::npos) << now;
+        EXPECT_NE(now.find("the service stopped"), std::string::npos) << now;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Programs, AsService,
                          testing::Values(Kind{"Wasapi", false}, Kind{"Direct", true}),
                          [](const auto& info) { return std::string(info.param.name); });
