@@ -119,18 +119,24 @@ void ServiceHost::report_starting() {
 }
 
 void ServiceHost::request_stop() {
-    std::function<void()> stop;
     {
         std::lock_guard lock(mutex_);
         if (stop_requested_) return;
         stop_requested_ = true;
-        stop = stop_;
     }
     report(SERVICE_STOP_PENDING, NO_ERROR, stop_wait_hint_ms);
+    // Held while the stop runs, so that whoever replaces it waits until it has returned.
+    std::lock_guard calling(calling_);
+    std::function<void()> stop;
+    {
+        std::lock_guard lock(mutex_);
+        stop = stop_;
+    }
     if (stop) stop();
 }
 
 void ServiceHost::on_stop(std::function<void()> stop) {
+    std::lock_guard calling(calling_);
     std::function<void()> now;  // a request came already: it stops at once
     {
         std::lock_guard lock(mutex_);

@@ -28,7 +28,8 @@ class ServiceHost {
     void report_starting();
 
     // What a stop request does from now on; called at once when one has come already.
-    // Empty: a request is only kept.
+    // Empty: a request is only kept. Returns only once a stop that was running has returned,
+    // so that what the old one reaches may go.
     void on_stop(std::function<void()> stop);
     bool stop_requested();
 
@@ -40,6 +41,7 @@ class ServiceHost {
     static void WINAPI service_main(DWORD argc, LPWSTR* argv);
     static DWORD WINAPI control(DWORD code, DWORD event_type, LPVOID event_data, LPVOID context);
 
+    std::mutex calling_;  // held while a stop runs, and while it is replaced
     std::mutex mutex_;
     SERVICE_STATUS_HANDLE handle_ = nullptr;  // under mutex_
     std::function<void()> stop_;              // under mutex_

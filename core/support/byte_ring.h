@@ -48,8 +48,8 @@ class BasicByteRing {
         const std::uint64_t at = load(write_pos_);
         const RingRuns<std::uint8_t> runs = split(
             bytes_.data(), at, std::min<std::uint64_t>(bytes, size() - (at - load(read_pos_))));
-        std::memcpy(runs.first.data(), data, runs.first.size());
-        std::memcpy(runs.second.data(), data + runs.first.size(), runs.second.size());
+        copy(runs.first.data(), data, runs.first.size());
+        copy(runs.second.data(), data + runs.first.size(), runs.second.size());
         store(write_pos_, at + runs.size());
         return runs.size();
     }
@@ -65,8 +65,8 @@ class BasicByteRing {
     // The reader's side: copies up to queued() bytes out; returns how many.
     std::size_t read(std::uint8_t* out, std::size_t bytes) {
         const RingRuns<const std::uint8_t> runs = readable(bytes);
-        std::memcpy(out, runs.first.data(), runs.first.size());
-        std::memcpy(out + runs.first.size(), runs.second.data(), runs.second.size());
+        copy(out, runs.first.data(), runs.first.size());
+        copy(out + runs.first.size(), runs.second.data(), runs.second.size());
         consume(runs.size());
         return runs.size();
     }
@@ -75,6 +75,10 @@ class BasicByteRing {
     void discard() { store(read_pos_, load(write_pos_)); }
 
   private:
+    // An empty run has no bytes to point at: nothing is copied to or from it.
+    static void copy(std::uint8_t* to, const std::uint8_t* from, std::size_t bytes) {
+        if (bytes != 0) std::memcpy(to, from, bytes);
+    }
     static std::uint64_t load(const Position& position) {
         if constexpr (std::is_same_v<Position, std::uint64_t>)
             return position;

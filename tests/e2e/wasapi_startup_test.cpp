@@ -91,8 +91,10 @@ TEST(Usage, UnknownArgumentPrintsTheUsageAndExitsTwo) {
                   "ondelle-wasapi: unknown option " + arguments.back() +
                       "\nusage: ondelle-wasapi [--device NAME] [--name S] [--port N] [--dop] "
                       "[--buffer MS] [--away-buffer MS] [--away-burst MS] [--flac all|forwarded] "
-                      "[--local-sender ID] [--follow-system] [--mix] [--any-address] [--log FILE] "
-                      "[--list]\n");
+                      "[--local-sender ID] [--follow-system] [--mix] [--any-address] [--wait] "
+                      "[--log FILE] [--list] [--service] [--service-name NAME]\n"
+                      "       ondelle-wasapi --install-service [--force] [OPTION]... | "
+                      "--uninstall-service [--service-name NAME]\n");
     }
 }
 
