@@ -239,7 +239,8 @@ int main(int argc, char** argv) {
     if (options.service.run)
         return run_as_service(program_name, options.service.name, options.log,
                               [&](ServiceHost& host) { return run_program(options, &host); });
-    if (!options.log.empty())
+    // An install only checks the options: the log is the service's, from its first start.
+    if (!options.log.empty() && !options.service.install)
         log_to_file(program_name, options.log,
                     "\"" + options.device + "\" port " + std::to_string(options.port));
     std::setvbuf(stderr, nullptr, _IONBF, 0);

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <thread>
 
@@ -427,17 +428,85 @@ bool wait_for_service_state(const TempDir& dir, const std::string& name, const s
     return false;
 }
 
-// Ondelle-Direct installed as a service by itself, started and stopped by sc, playing
-// byte-exact into the test driver in between, and removed again. The service manager
-// starts the service with its own environment: the Wine server is started afresh here so
-// that it has the test's (the driver's capture file). Wine ends its services once no other
-// program runs in the prefix, so a console waits on its input meanwhile.
-TEST_F(UnderWine, DirectRunsAsAServiceThatScStartsAndStops) {
-    ::setenv("ONDELLE_TEST_ASIO_TYPE", "16", 1);  // 16-bit samples: the capture is the wire audio
-    Program(dir, "/usr/lib/wine/wineserver", {"-k"}).wait_exit(10s);
-    Program(dir, "/usr/lib/wine/wineserver", {"-w"}).wait_exit(10s);
-    auto keeper = start("cmd", {}, true);
-    // The service does not see the test's environment: the driver reads these instead.
+// A program installed as a service by itself, started and stopped by sc, and removed again.
+// The service manager starts a service with its own environment, made when the Wine server
+// starts: the server is started afresh here so that it has this test's HOME (and so its
+// ALSA configuration). Wine ends its services once no other program runs in the prefix, so
+// a console waits on its input meanwhile.
+class ServiceUnderWine : public UnderWine {
+  protected:
+    void SetUp() override {
+        UnderWine::SetUp();
+        if (IsSkipped()) return;
+        Program(dir, "/usr/lib/wine/wineserver", {"-k"}).wait_exit(10s);
+        Program(dir, "/usr/lib/wine/wineserver", {"-w"}).wait_exit(10s);
+        keeper_ = start("cmd", {}, true);
+    }
+    void TearDown() override {
+        if (!keeper_) return;
+        keeper_->close_input();
+        keeper_->wait_exit(30s);
+    }
+
+    // Installs it with the program's own options, starts it, runs what the test does with
+    // it while it runs, stops it and removes it; its log is the test's "service.log".
+    void run_service(const std::string& exe, std::vector<std::string> options,
+                     const std::function<void()>& while_running) {
+        const std::string log = dir.path("service.log");
+        options.insert(options.begin(), "--install-service");
+        for (const std::string& more :
+             {std::string("--service-name"), name, std::string("--log"), windows_path(log)})
+            options.push_back(more);
+        auto install = start(exe, options);
+        ASSERT_EQ(install->wait_exit(60s), 0) << install->err() << install->out();
+        EXPECT_NE(without_cr(install->out()).find("service \"" + name + "\" installed: \""),
+                  std::string::npos)
+            << install->out();
+        EXPECT_FALSE(std::filesystem::exists(log)) << "the install wrote to the service's log";
+
+        ASSERT_EQ(run_wine(dir, {"sc", "start", name}), 0);
+        ASSERT_TRUE(wait_for_service_state(dir, name, "RUNNING")) << read_file(log);
+        while_running();
+
+        EXPECT_EQ(run_wine(dir, {"sc", "stop", name}), 0);
+        EXPECT_TRUE(wait_for_service_state(dir, name, "STOPPED")) << read_file(log);
+        Program query(dir, wine, {"sc", "query", name});
+        query.wait_exit(30s);
+        EXPECT_NE(without_cr(query.out()).find("WIN32_EXIT_CODE    : 0"), std::string::npos)
+            << query.out();
+
+        auto uninstall = start(exe, {"--uninstall-service", "--service-name", name});
+        EXPECT_EQ(uninstall->wait_exit(60s), 0) << uninstall->err();
+        EXPECT_EQ(service_state(dir, name), "");
+        EXPECT_NE(read_file(log).find("sender: Wine test"), std::string::npos) << read_file(log);
+    }
+
+    const std::string name = "Ondelle Test Service";
+    const int port = free_port();
+
+  private:
+    std::unique_ptr<Program> keeper_;
+};
+
+// Through Wine's mixer into the ALSA file, as on the console.
+TEST_F(ServiceUnderWine, WasapiPlaysByteExactUntilScStopsIt) {
+    const std::string audio = pattern(std::size_t(48000 / 4) * 4, 12);
+    run_service(wasapi_exe(), {"--mix", "--port", std::to_string(port)}, [&] {
+        const std::string wanted = ":" + std::to_string(port) + "  Out: default";
+        EXPECT_NE(endpoints_found(wanted).find(wanted), std::string::npos);
+        Peer sender = Peer::hello(port, hello);
+        ASSERT_TRUE(sender.connected());
+        play(sender, 1, "pcm", 48000, 16, audio, 4);
+    });
+    const auto files = alsa_files();  // the stop closed the output and its file
+    const auto file = files.find("play-48000-2-16-S16_LE.raw");
+    ASSERT_NE(file, files.end()) << "ALSA files: " << files.size();
+    expect_played_alone(file->second, audio);
+}
+
+// The test driver does not see the test's environment in a service: it reads its settings
+// from the registry instead.
+TEST_F(ServiceUnderWine, DirectPlaysByteExactUntilScStopsIt) {
     const std::string settings = "HKLM\\SOFTWARE\\Ondelle Test Driver";
     struct Settings {
         const TempDir& dir;
@@ -449,40 +518,14 @@ TEST_F(UnderWine, DirectRunsAsAServiceThatScStartsAndStops) {
         ASSERT_EQ(
             run_wine(dir, {"reg", "add", settings, "/v", value, "/t", "REG_SZ", "/d", data, "/f"}),
             0);
-    const std::string name = "Ondelle Test Service";
-    const int port = free_port();
-    auto install = start(direct_exe(), {"--install-service", "--driver", "Ondelle Test", "--port",
-                                        std::to_string(port), "--service-name", name, "--log",
-                                        windows_path(dir.path("service.log"))});
-    ASSERT_EQ(install->wait_exit(60s), 0) << install->err() << install->out();
-    EXPECT_NE(without_cr(install->out()).find("service \"" + name + "\" installed: \""),
-              std::string::npos)
-        << install->out();
-
-    ASSERT_EQ(run_wine(dir, {"sc", "start", name}), 0);
-    ASSERT_TRUE(wait_for_service_state(dir, name, "RUNNING")) << read_file(dir.path("service.log"));
-    EXPECT_NE(endpoints_found("Ondelle Test DAC").find("Ondelle Test DAC"), std::string::npos);
-    {
+    const std::string wire = pattern(44100 * 4 / 2, 11);  // 16-bit samples: the wire audio
+    run_service(direct_exe(), {"--driver", "Ondelle Test", "--port", std::to_string(port)}, [&] {
+        EXPECT_NE(endpoints_found("Ondelle Test DAC").find("Ondelle Test DAC"), std::string::npos);
         Peer sender = Peer::hello(port, hello);
-        ASSERT_TRUE(sender.connected()) << read_file(dir.path("service.log"));
-        const std::string wire = pattern(44100 * 4 / 2, 11);
+        ASSERT_TRUE(sender.connected());
         play(sender, 1, "pcm", 44100, 16, wire, 4);
         expect_played_alone(read_file(dir.path("asio.raw")), wire);
-    }
-
-    EXPECT_EQ(run_wine(dir, {"sc", "stop", name}), 0);
-    EXPECT_TRUE(wait_for_service_state(dir, name, "STOPPED")) << read_file(dir.path("service.log"));
-    Program query(dir, wine, {"sc", "query", name});
-    query.wait_exit(30s);
-    EXPECT_NE(without_cr(query.out()).find("WIN32_EXIT_CODE    : 0"), std::string::npos)
-        << query.out();
-
-    auto uninstall = start(direct_exe(), {"--uninstall-service", "--service-name", name});
-    EXPECT_EQ(uninstall->wait_exit(60s), 0) << uninstall->err();
-    EXPECT_EQ(service_state(dir, name), "");
-    EXPECT_NE(read_file(dir.path("service.log")).find("sender: Wine test"), std::string::npos);
-    keeper->close_input();
-    keeper->wait_exit(30s);
+    });
 }
 
 }  // namespace
