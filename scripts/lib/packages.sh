@@ -25,7 +25,7 @@ ondelle_build_packages=(
     cmake ninja-build g++ pkg-config
     libflac-dev libsndfile1-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
-    g++-mingw-w64-x86-64-posix
+    g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 nsis
     nlohmann-json3-dev
     clang libclang-rt-14-dev clang-tidy
     iproute2 util-linux
